@@ -1,0 +1,148 @@
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "attachdesk/handlers.h"
+#include "attachdesk/state.h"
+#include "common/attach/attach_list.h"
+#include "host/cgi_escape.h"
+#include "host/cgi_request.h"
+#include "host/charset.h"
+#include "host/memstream.h"
+#include "host/names.h"
+#include "host/process.h"
+#include "host/session.h"
+#include "host/site.h"
+#include "host/template.h"
+
+namespace {
+
+constexpr OML_Decl kDecls[] = {
+    {"$ERRORMSG", OML_SELECT, "0"}, {"$ifdc", OML_BLOCK, "2"},
+    {"$auth", OML_TEXT, ""},        {"$virusfile", OML_TEXT, ""},
+    {"$virusmsg", OML_TEXT, ""},    {"$hasdata", OML_BLOCK, "1"},
+    {"$ifhelp", OML_BLOCK, "1"},    {"$count", OML_INT, "0"},
+    {"$keepname", OML_CALLBACK, nullptr}, {"$choice", OML_CALLBACK, nullptr},
+    {"$size", OML_CALLBACK, nullptr},     {"$ishtml", OML_TEXT, ""},
+    {"$atid", OML_TEXT, ""},        {"$ifninsert", OML_BLOCK, "1"},
+    {"$ifinsert", OML_BLOCK, "1"},  {"$ins_text", OML_TEXT, ""},
+};
+
+constexpr int kNameBuffer = 4096;
+constexpr std::size_t kInsChunk = 256;
+
+// The name of a list entry as the page shows it: its last path component,
+// converted to the user's charset when the entry names another one, then
+// HTML-escaped. Empty when the escape does not fit.
+std::string DisplayName(const AttachRecord& r) {
+  int user_value = MLC_CharsetWEncToValue(UserCharset());
+  int entry_value = MLC_CharsetWEncToValue(r.charset);
+  std::string name(MLG_ExtractFilename(r.name, user_value));
+  if (name.size() >= kNameBuffer) name.resize(kNameBuffer - 1);
+  if (user_value != 0 && entry_value != 0 && user_value != entry_value) {
+    std::string converted;
+    if (MLC_Text2UEnc(name, converted, entry_value, user_value) == 0) name = converted;
+  }
+  char escaped[kNameBuffer];
+  if (MCGI_HTMLEscape(name, escaped, sizeof escaped, 0) != 0) return {};
+  return escaped;
+}
+
+// The inserted text, escaped chunk by chunk so that a two-byte character is
+// never cut. Each chunk's buffer has room for its worst case, so no text is
+// dropped.
+std::string EscapeInsertedText(const std::string& text) {
+  MEM_WFP out;
+  MEM_WFPOpen(out);
+  std::size_t pos = 0;
+  std::string buffer;
+  while (pos < text.size()) {
+    std::size_t rest = text.size() - pos;
+    std::size_t chunk = rest;
+    if (rest > kInsChunk) {
+      chunk = MLG_IsHalf(text.data() + pos, kInsChunk, 1) ? kInsChunk + 1 : kInsChunk;
+    }
+    buffer.resize(chunk * 6 + 1);
+    if (MCGI_HTMLEscape(std::string_view(text).substr(pos, chunk), buffer.data(), buffer.size(),
+                        0) == 0) {
+      MEM_WFPPrintf(out, "%s", buffer.c_str());
+    }
+    pos += chunk;
+  }
+  std::string result = std::move(out.data);
+  MEM_WFPClose(out);
+  return result;
+}
+
+std::string Escaped(const char* text) { return text ? HtmlEscape(text) : std::string(); }
+
+}  // namespace
+
+void AD_PrintKeepNames(void* /*argument*/) {
+  const AttachTable& t = ATT_Table();
+  for (int i = 0; i < t.count; ++i) {
+    std::string name = DisplayName(t.records[i]);
+    if (name.empty()) continue;
+    std::printf("<input type=hidden name=NN value=\"%s\">\n", name.c_str());
+  }
+}
+
+void AD_PrintChoices(void* sum_argument) {
+  auto* sum = static_cast<std::int64_t*>(sum_argument);
+  *sum = 0;
+  const AttachTable& t = ATT_Table();
+  for (int i = 0; i < t.count; ++i) {
+    if (i == 0) std::fputs("<select name=choice size=3 multiple>\n", stdout);
+    *sum += t.records[i].size;
+    std::string name = DisplayName(t.records[i]);
+    if (name.empty()) continue;
+    std::printf("<option value=%d>%s,&nbsp; %d bytes</option>\n", i, name.c_str(),
+                static_cast<int>(t.records[i].size));
+  }
+  if (t.count > 0) std::fputs("</select>\n", stdout);
+}
+
+void AD_PrintSize(void* sum_argument) {
+  std::printf("%lld", static_cast<long long>(*static_cast<std::int64_t*>(sum_argument)));
+}
+
+void AD_AttachPage(int code, const char* name, const char* virus) {
+  const AD_State& st = AD_GetState();
+  const Session& s = session();
+  bool compose = AD_IsComposeMode();
+  if (compose && code <= 0) {
+    std::printf("Location: %s/genMail?keep_attach=1&cpid=%s&m=%d\r\n\r\n", "/cgi-bin",
+                st.cpid ? st.cpid->c_str() : "", s.m);
+    host::Exit(1000);
+  }
+  std::string path = s.template_dir + (compose ? "/dc_attach.dat" : "/attach.dat");
+  OML_Handle page;
+  if (OML_Init(path, 1, page, kDecls) != 0) {
+    OML_HeaderPrint(32);
+    std::fputs("Missing System File.", stdout);
+    host::Exit(1);
+  }
+  form_setdefault(page);
+  if (GINI_Level(s.level).flags & kLevelFlagCabinet) OML_IntSet(page, "$ifdc", 1);
+  if (const char* auth = MCGI_VarStrGet("auth", 0)) OML_StrDup(page, "$auth", HtmlEscape(auth));
+  const AttachTable& t = ATT_Table();
+  OML_IntSet(page, t.count == 0 ? "$hasdata" : "$ifhelp", 2);
+  if (code == kAdVirus) {
+    OML_StrDup(page, "$virusfile", name ? HtmlEscape(purename(name)) : std::string());
+    OML_StrDup(page, "$virusmsg", Escaped(virus));
+  }
+  OML_IntSet(page, "$ERRORMSG", code);
+  OML_IntSet(page, "$count", t.count);
+  static std::int64_t size_sum = 0;
+  OML_FPSet(page, "$keepname", AD_PrintKeepNames, nullptr);
+  OML_FPSet(page, "$choice", AD_PrintChoices, &size_sum);
+  OML_FPSet(page, "$size", AD_PrintSize, &size_sum);
+  OML_StrDup(page, "$ishtml", Escaped(st.ishtml));
+  OML_StrDup(page, "$atid", Escaped(st.atid));
+  OML_IntSet(page, AD_IsInsertMode() ? "$ifninsert" : "$ifinsert", 2);
+  if (st.ins_text) OML_StrDup(page, "$ins_text", EscapeInsertedText(*st.ins_text));
+  OML_Execute(page);
+  OML_Close(page);
+  genEditTable(s.user_id, path);
+  host::Exit(0);
+}

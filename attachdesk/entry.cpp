@@ -1,0 +1,80 @@
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "attachdesk/attachdesk.h"
+#include "attachdesk/compose_id.h"
+#include "attachdesk/handlers.h"
+#include "attachdesk/state.h"
+#include "common/attach/attach_list.h"
+#include "host/cgi_request.h"
+#include "host/session.h"
+#include "host/status_answer.h"
+
+namespace {
+
+// A text variable, or the data of the multipart part of that name when the
+// text is null or empty.
+const char* TextOrPart(const char* name) {
+  const char* value = MCGI_VarStrGet(name, 0);
+  if (value && *value) return value;
+  const char* filename = nullptr;
+  const char* data = nullptr;
+  std::int64_t length = 0;
+  if (MCGI_FileGet(name, &filename, &data, &length) == 0 && data) return data;
+  return value;
+}
+
+enum class Mode { kNormal, kCompose, kInsert, kBackground, kBacksound, kImage };
+
+struct Dispatch {
+  Mode mode;
+  std::string_view cpid;
+};
+
+Dispatch Choose(std::string_view atid) {
+  if (atid == "compose") return {Mode::kCompose, {}};
+  if (atid.starts_with("insert")) return {Mode::kInsert, atid.substr(6)};
+  if (atid.starts_with("bg")) return {Mode::kBackground, atid.substr(2)};
+  if (atid.starts_with("bs")) return {Mode::kBacksound, atid.substr(2)};
+  if (atid.starts_with("img")) return {Mode::kImage, atid.substr(3)};
+  return {Mode::kNormal, atid};
+}
+
+}  // namespace
+
+int AD_Main() {
+  if (user_login(0) == 0) return 1;
+  AD_State& st = AD_GetState();
+  st.ishtml = TextOrPart("ishtml");
+  st.atid = TextOrPart("atid");
+  if (st.atid == nullptr) {
+    attach_main();  // no compose identifier: no window's files are touched
+  }
+
+  Dispatch d = Choose(st.atid);
+  if (d.mode == Mode::kCompose) {
+    st.cpid = std::to_string(static_cast<long long>(getpid()));
+    // A list left by an earlier process with the same id must not leak into
+    // the new window.
+    unlink(ATT_ListPath(st.cpid->c_str()).c_str());
+    attach_main();
+  }
+  if (!AD_IsValidComposeId(d.cpid)) {
+    PrintStatusAnswer("400 Bad Request", "The compose identifier is not valid.");
+    return 1;
+  }
+  if (!d.cpid.empty()) st.cpid = std::string(d.cpid);
+  switch (d.mode) {
+    case Mode::kBackground:
+    case Mode::kBacksound:
+    case Mode::kImage:
+      PrintStatusAnswer("501 Not Implemented", "This page is not available yet.");
+      return 1;
+    default:
+      attach_main();
+  }
+  return 1;
+}

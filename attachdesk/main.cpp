@@ -1,0 +1,10 @@
+// attachdesk: the CGI program behind a compose page's attachment window.
+#include "attachdesk/attachdesk.h"
+#include "host/cgi_request.h"
+#include "host/process.h"
+
+int main() {
+  host::ProcessInit();
+  if (MCGI_Load() != RequestError::kOk) return 1;
+  return AD_Main();
+}

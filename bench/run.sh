@@ -1,0 +1,169 @@
+#!/usr/bin/env bash
+# Runs the benchmarks after a release build (`./dev bench` calls it).
+#   bench/run.sh                 every bench/*.sh other than this file
+#   bench/run.sh list_page ...   only the benchmarks named
+#
+# A benchmark is a script bench/<name>.sh, sourced in a subshell of this one so it
+# can use the helpers below. It prepares its input, calls bench_compare, and leaves
+# its figures in $BENCH_OUT/<name>.txt (and the raw hyperfine JSON beside them).
+# This script exits 1 when a benchmark misses its target or cannot run.
+#
+# Environment:
+#   AD_BUILD          build directory holding bin/ (default: build/ at the top)
+#   BENCH_WARMUP      warm-up runs per command (default 20)
+#   BENCH_RUNS        timed runs per command and round (default 300)
+#   BENCH_ROUNDS      hyperfine calls per comparison, alternating the order of
+#                     the two programs (default 10)
+#   BENCH_PROGRAM_<NAME>  replaces a program under test, e.g.
+#                     BENCH_PROGRAM_attachdesk=build/bin/minimal_cgi to check the
+#                     harness itself (the ratio should then be about 1)
+set -euo pipefail
+
+top=$(cd "$(dirname "$0")/.." && pwd)
+AD_BUILD=${AD_BUILD:-$top/build}
+BENCH_OUT=$AD_BUILD/bench
+BENCH_WARMUP=${BENCH_WARMUP:-20}
+BENCH_RUNS=${BENCH_RUNS:-300}
+BENCH_ROUNDS=${BENCH_ROUNDS:-10}
+mkdir -p "$BENCH_OUT"
+
+bench_fail() {
+  echo "bench: $*" >&2
+  exit 1
+}
+
+command -v hyperfine >/dev/null || bench_fail "hyperfine is not installed (./dev bench installs it)"
+command -v python3 >/dev/null || bench_fail "python3 is needed to read hyperfine's results"
+
+# bench_program NAME: the path of built program NAME, or its BENCH_PROGRAM_<NAME>
+# replacement; fails when it is not an executable file.
+bench_program() {
+  local override="BENCH_PROGRAM_$1"
+  local path=${!override:-$AD_BUILD/bin/$1}
+  [ -x "$path" ] || bench_fail "$path is missing or not executable (run ./dev build)"
+  (cd "$(dirname "$path")" && echo "$(pwd)/$(basename "$path")")
+}
+
+# bench_check_page PROGRAM ENV...: runs PROGRAM once with exactly the environment
+# ENV (NAME=VALUE words) and stdin from /dev/null, and fails unless it exits 0 and
+# prints a CGI response with a Content-Type header and no Status header. A page
+# that is an error answer would make the timing meaningless.
+bench_check_page() {
+  local program=$1; shift
+  local page status=0
+  page=$(env -i "$@" "$program" </dev/null 2>"$BENCH_OUT/last_stderr.txt") || status=$?
+  if [ $status -ne 0 ]; then
+    sed -n '1,10p' <<<"$page" >&2
+    sed -n '1,10p' "$BENCH_OUT/last_stderr.txt" >&2
+    bench_fail "$program exited with status $status"
+  fi
+  local headers=${page%%$'\n\n'*}
+  headers=${headers%%$'\r\n\r\n'*}
+  grep -qi '^Content-Type:' <<<"$headers" ||
+    { sed -n '1,10p' <<<"$page" >&2; bench_fail "$program printed no Content-Type header"; }
+  if grep -qi '^Status:' <<<"$headers"; then
+    sed -n '1,10p' <<<"$page" >&2
+    bench_fail "$program answered with an error status"
+  fi
+  echo "bench: $(basename "$program") prints ${#page} characters"
+}
+
+# bench_compare NAME TARGET LABEL PROGRAM FLOOR_LABEL FLOOR_PROGRAM -- ENV...
+# Times PROGRAM and FLOOR_PROGRAM as whole processes (no shell in between; output
+# to /dev/null and stdin from /dev/null, as hyperfine does by default) with exactly
+# the environment ENV, then writes the means and the ratio PROGRAM/FLOOR to
+# $BENCH_OUT/NAME.txt and prints them. Answers 1 when the ratio of the means is
+# above TARGET.
+#
+# The timing is done in BENCH_ROUNDS short hyperfine calls that alternate which
+# program goes first (the first one of a call tends to come out a few per cent
+# slower), so a change in the machine's load falls on both programs alike; the
+# figures pool every run.
+bench_compare() {
+  local name=$1 target=$2 label=$3 program=$4 floor_label=$5 floor_program=$6
+  shift 6
+  [ "${1:-}" = "--" ] && shift
+  local txt=$BENCH_OUT/$name.txt
+  rm -f "$txt" "$BENCH_OUT/$name".*.json
+
+  local load
+  load=$(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || echo unknown)
+  local subject=(--command-name "$label" "$(printf '%q' "$program")")
+  local floor=(--command-name "$floor_label" "$(printf '%q' "$floor_program")")
+  local round jsons=()
+  for round in $(seq 1 "$BENCH_ROUNDS"); do
+    local json=$BENCH_OUT/$name.$round.json order
+    if [ $((round % 2)) -eq 1 ]; then order=("${subject[@]}" "${floor[@]}")
+    else order=("${floor[@]}" "${subject[@]}"); fi
+    # env -i: both programs see the CGI environment and nothing of ours (locale,
+    # sanitizer options), as under a web server.
+    env -i PATH="$PATH" "$@" hyperfine --shell=none --style basic --output=null \
+      --warmup "$BENCH_WARMUP" --runs "$BENCH_RUNS" --export-json "$json" \
+      "${order[@]}" >&2 || bench_fail "hyperfine failed for $name"
+    jsons+=("$json")
+  done
+
+  python3 - "$target" "$name" "$load" "$label" "$floor_label" "${jsons[@]}" >"$txt" <<'PY'
+import json, os, statistics, sys
+target, name, load, label, floor_label = float(sys.argv[1]), *sys.argv[2:6]
+times = {label: [], floor_label: []}
+round_ratios = []
+for path in sys.argv[6:]:
+    results = {r["command"]: r for r in json.load(open(path))["results"]}
+    for command in times:
+        times[command] += results[command]["times"]
+    round_ratios.append(results[label]["mean"] / results[floor_label]["mean"])
+def ms(seconds):
+    return f"{seconds * 1000:.3f} ms"
+print(f"benchmark: {name}")
+print(f"cores: {os.cpu_count()}  load average before: {load}  rounds: {len(round_ratios)}")
+summary = {}
+for command, runs in times.items():
+    summary[command] = (statistics.fmean(runs), statistics.median(runs), min(runs))
+    print(f"{command}: mean {ms(summary[command][0])} +- {ms(statistics.stdev(runs))}, "
+          f"median {ms(summary[command][1])}, min {ms(summary[command][2])}, runs {len(runs)}")
+ratio = summary[label][0] / summary[floor_label][0]
+verdict = "PASS" if ratio <= target else "FAIL"
+print(f"ratio of means {label}/{floor_label}: {ratio:.2f} (target <= {target:g}) {verdict}")
+print(f"ratio of medians: {summary[label][1] / summary[floor_label][1]:.2f}  "
+      f"of minimums: {summary[label][2] / summary[floor_label][2]:.2f}  "
+      f"of means per round: {' '.join(f'{r:.2f}' for r in round_ratios)}")
+try:
+    busy = float(load.split()[0]) > (os.cpu_count() or 1) / 2
+except ValueError:
+    busy = False
+if busy:
+    print("note: the machine was busy; the means swing with other work, "
+          "the medians and minimums much less")
+PY
+  cat "$txt"
+  grep -q ' PASS$' "$txt"
+}
+
+names=("$@")
+if [ ${#names[@]} -eq 0 ]; then
+  for script in "$top"/bench/*.sh; do
+    [ "$(basename "$script")" = run.sh ] && continue
+    names+=("$(basename "$script" .sh)")
+  done
+fi
+
+failed=()
+for name in "${names[@]}"; do
+  script=$top/bench/$name.sh
+  [ -f "$script" ] || bench_fail "no benchmark $script"
+  echo "== $name"
+  # A subshell per benchmark: its variables, traps and temporary files end with it.
+  # Not run as a condition, which would switch off errexit inside it.
+  set +e
+  (set -euo pipefail; source "$script")
+  status=$?
+  set -e
+  [ $status -eq 0 ] || failed+=("$name")
+done
+
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "bench: FAILED: ${failed[*]} (figures in $BENCH_OUT)" >&2
+  exit 1
+fi
+echo "bench: all passed (figures in $BENCH_OUT)"

@@ -1,0 +1,28 @@
+// Escapes for HTML, URIs and JavaScript string literals.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// HTML text and attribute escape of & < > " ' into dst of `size` bytes
+// (NUL-terminated). 0 on success, -1 when it does not fit (dst is then "").
+int MCGI_HTMLEscape(std::string_view src, char* dst, std::size_t size, int flags);
+std::string HtmlEscape(std::string_view src);
+
+// Percent-encodes every byte but unreserved ones (A-Z a-z 0-9 - _ . ~) into
+// dst; 0 on success, -1 when it does not fit.
+int MCGI_URIEscape(std::string_view src, char* dst, std::size_t size);
+std::string MCGI_URIEscapeStr(std::string_view src);
+
+// Escape for a JavaScript string literal in single or double quotes inside an
+// HTML page: backslash, quotes, control bytes, "<", ">" and "&" become \xNN or
+// \n forms; U+2028 and U+2029 (UTF-8) become \u2028 and \u2029.
+std::string MCGI_JSEscape(std::string_view src);
+
+// Escape for a value inside a URL query: like MCGI_URIEscapeStr but a space
+// becomes "+".
+std::string MCGI_Escape(std::string_view src);
+
+// Decodes %XX escapes and "+" in place; answers the new length.
+std::size_t MCGI_URIUnescape(std::string& text);

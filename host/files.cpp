@@ -1,0 +1,130 @@
+#include "host/files.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+#include <map>
+
+namespace {
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+bool ReadAll(int fd, std::string& data) {
+  data.clear();
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    data.reserve(static_cast<size_t>(st.st_size));
+  }
+  char buf[65536];
+  while (true) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n > 0) {
+      data.append(buf, static_cast<size_t>(n));
+    } else if (n == 0) {
+      return true;
+    } else if (errno != EINTR) {
+      return false;
+    }
+  }
+}
+
+bool WriteAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+}  // namespace
+
+std::int64_t MFILE_Read(const std::string& path, std::string& data) {
+  Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0 || !ReadAll(fd.get(), data)) {
+    data.clear();
+    return -1;
+  }
+  return static_cast<std::int64_t>(data.size());
+}
+
+int MFILE_Lock(int fd, int op) {
+  int how = op == kLockShared ? LOCK_SH : op == kLockExclusive ? LOCK_EX : LOCK_UN;
+  while (flock(fd, how) != 0) {
+    if (errno != EINTR) return -1;
+  }
+  return 0;
+}
+
+int MFILE_LockRW(const std::string& path, std::string& data, int flag) {
+  int flags = (flag == 1 ? O_RDWR | O_CREAT : O_RDONLY) | O_CLOEXEC | O_NOFOLLOW;
+  Fd fd(open(path.c_str(), flags, 0600));
+  if (fd.get() < 0) return -1;
+  if (MFILE_Lock(fd.get(), flag == 1 ? kLockExclusive : kLockShared) != 0) return -2;
+  if (!ReadAll(fd.get(), data)) return -3;
+  return fd.release();
+}
+
+int MFILE_Copy(const std::string& source, const std::string& target, int /*flags*/, mode_t mode) {
+  std::string data;
+  if (MFILE_Read(source, data) < 0) return -1;
+  return WriteFileAtomic(target, data, mode);
+}
+
+std::string MFILE_StampName() {
+  static unsigned counter = 0;
+  return std::to_string(static_cast<long long>(std::time(nullptr))) + "." +
+         std::to_string(static_cast<long long>(getpid())) + "." + std::to_string(counter++);
+}
+
+int WriteFileAtomic(const std::string& path, std::string_view data, mode_t mode) {
+  std::string tmp = path + ".tmp." + MFILE_StampName();
+  Fd fd(open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+  if (fd.get() < 0) return -1;
+  bool ok = WriteAll(fd.get(), data);
+  ok = close(fd.release()) == 0 && ok;
+  if (!ok || rename(tmp.c_str(), path.c_str()) != 0) {
+    unlink(tmp.c_str());
+    return -1;
+  }
+  return 0;
+}
+
+std::int64_t MSHM_FileRead(const std::string& path, const std::string*& data, int /*flags*/) {
+  static std::map<std::string, std::string> cache;
+  auto it = cache.find(path);
+  if (it == cache.end()) {
+    std::string text;
+    if (MFILE_Read(path, text) < 0) {
+      data = nullptr;
+      return -1;
+    }
+    it = cache.emplace(path, std::move(text)).first;
+  }
+  data = &it->second;
+  return static_cast<std::int64_t>(it->second.size());
+}

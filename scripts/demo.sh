@@ -1,0 +1,226 @@
+#!/usr/bin/env bash
+# Builds a throw-away installation root under demo/ and serves the programs
+# from build/bin/ behind lighttpd on 127.0.0.1, in the foreground.
+#   PORT=8080 scripts/demo.sh      (./dev demo builds first, then runs this)
+# Everything under demo/ is made afresh on each run; stop with Ctrl-C.
+set -euo pipefail
+
+top=$(cd "$(dirname "$0")/.." && pwd)
+demo=$top/demo
+root=$demo/root
+bin=$top/build/bin
+port=${PORT:-8080}
+
+die() { echo "demo: $*" >&2; exit 1; }
+
+[ -x "$bin/attachdesk" ] || die "$bin/attachdesk is missing: run ./dev build first"
+command -v lighttpd >/dev/null || die "lighttpd is not installed (./dev demo installs it)"
+case $port in '' | *[!0-9]*) die "PORT must be a number" ;; esac
+if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+  die "127.0.0.1:$port is in use (an earlier demo still running?); stop it or set PORT"
+fi
+
+# --- the installation root ---------------------------------------------------
+# demo/ is ours alone (git-ignored): start from nothing so no file of an
+# earlier run (lists, stored uploads, logs) survives.
+case $demo in */demo) rm -rf -- "$demo" ;; *) die "unexpected demo folder $demo" ;; esac
+umask 022
+mkdir -p "$root"/{etc,home,log,public,lib,domains} \
+  "$root"/httpd/{template,conf,html/hashed_store} \
+  "$demo"/{www,cgi-bin,log,upload}
+# Scratch files of the requests (stored uploads, lists) are private to the
+# web server's user.
+mkdir -m 0700 "$root/tmp"
+
+cp "$top/conf/site.conf" "$root/etc/site.conf"
+cat >>"$root/etc/site.conf" <<'EOF'
+
+# --- Demo overrides (added by scripts/demo.sh) ------------------------------
+# The demo server listens on 127.0.0.1 only: let "Attach from a web address"
+# fetch from it too, so the demo's own /sample.txt can be attached
+# without reaching the internet. Never do this on a real server.
+FetchAllowPrivate = 1
+EOF
+
+printf '%s\n' 'alice:0:*' 'bob:0:*' >"$root/etc/passwd"
+mkdir -p "$root/home/alice" "$root/home/bob"
+printf '%s\n' 'charset = utf-8' 'language = en' >"$root/home/alice/.prefs"
+printf '%s\n' 'charset = utf-8' 'language = ja' >"$root/home/bob/.prefs"
+
+# Every shipped language with every template it has.
+for lang_dir in "$top"/templates/*/; do
+  lang=$(basename "$lang_dir")
+  mkdir -p "$root/httpd/template/$lang"
+  cp -R "$lang_dir." "$root/httpd/template/$lang/"
+done
+
+# The content-type list and magic rules, once the project ships them.
+for f in mime.types magic; do
+  if [ -f "$top/conf/$f" ]; then cp "$top/conf/$f" "$root/httpd/conf/$f"; fi
+done
+
+# --- the programs ------------------------------------------------------------
+# Symbolic links, so a rebuild is served without running this script again.
+programs=(attachdesk)
+ln -s "$bin/attachdesk" "$demo/cgi-bin/attachdesk"
+if [ -x "$bin/uploadsend" ]; then
+  ln -s "$bin/uploadsend" "$demo/cgi-bin/uploadsend"
+  programs+=(uploadsend)
+fi
+
+# A stand-in for the compose program, which is not part of this project: a
+# fresh compose window ("atid=compose") that attached its files is redirected
+# to /cgi-bin/genMail, which here just shows the list it was handed.
+cat >"$demo/cgi-bin/genMail" <<'EOF'
+#!/bin/sh
+# Demo stand-in for the compose program: shows the attachment list of "cpid".
+PATH=/usr/bin:/bin
+cpid=
+IFS='&'
+for pair in $QUERY_STRING; do
+  case $pair in cpid=*) cpid=${pair#cpid=} ;; esac
+done
+unset IFS
+printf 'Content-Type: text/html; charset=utf-8\r\n\r\n'
+printf '<!DOCTYPE html>\n<html lang=en><head><meta charset=utf-8><title>New message</title></head><body>\n'
+printf '<h1>New message (demo stand-in)</h1>\n'
+case $cpid in
+  '' | *[!0-9]*) printf '<p>No compose identifier.</p>\n' ;;
+  *)
+    list="$WEBMAIL_ROOT/tmp/${REMOTE_USER}_${cpid}_Attach.dat"
+    printf '<p>Compose identifier %s. Attachments handed over:</p>\n<ul>\n' "$cpid"
+    if [ -f "$list" ]; then
+      # Lines are "ext_num;ext_text;charset;name;path;size"; a ";" inside the
+      # name is written as "&#59;", so the name is everything between the
+      # third field and the last two.
+      awk -F';' '{ n = $4; for (i = 5; i <= NF - 2; i++) n = n ";" $i;
+                   gsub(/</, "\\&lt;", n); gsub(/>/, "\\&gt;", n);
+                   printf "<li>%s, %s bytes</li>\n", n, $NF }' "$list"
+    fi
+    printf '</ul>\n'
+    printf '<p><a href="/cgi-bin/attachdesk?atid=%s">Open its attachment window</a></p>\n' "$cpid"
+    ;;
+esac
+printf '<p><a href="/">Back to the demo</a></p>\n</body></html>\n'
+EOF
+chmod 0755 "$demo/cgi-bin/genMail"
+
+# --- the start page ----------------------------------------------------------
+printf 'A small text file to attach from a web address.\n' >"$demo/www/sample.txt"
+cat >"$demo/www/index.html" <<'EOF'
+<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<meta name="viewport" content="width=device-width, initial-scale=1">
+<title>attachdesk demo</title>
+<style>
+body{margin:0;padding:24px;background:#f4f6f9;color:#1f2933;font:15px/1.55 system-ui,sans-serif}
+main{max-width:44em;margin:0 auto}
+section{margin:0 0 16px;padding:12px 18px;background:#fff;border:1px solid #d9e2ec;border-radius:8px}
+h1{font-size:1.4em}h2{font-size:1.05em;margin:0 0 8px}
+textarea{box-sizing:border-box;width:100%;min-height:8em;font:inherit}
+button,a.button{display:inline-block;padding:6px 14px;border:1px solid #9fb3c8;border-radius:6px;background:#f0f4f8;color:#1f2933;font:inherit;text-decoration:none;cursor:pointer}
+code{background:#eef2f7;padding:0 4px;border-radius:3px}
+</style>
+</head>
+<body>
+<main>
+<h1>attachdesk demo</h1>
+<p>Sign in as <code>alice</code> / <code>alice</code> (English pages) or <code>bob</code> / <code>bob</code> (Japanese pages).</p>
+
+<section>
+<h2>Attachment window</h2>
+<p>The window a compose page opens to attach files: uploads, a web address (try <code>http://127.0.0.1:@PORT@/sample.txt</code>), the list and removal.</p>
+<p><a class=button href="/cgi-bin/attachdesk?atid=1234" onclick="return openDesk(this.href)">Open the attachment window</a></p>
+</section>
+
+<section>
+<h2>Insert text files into a message</h2>
+<p>Insert mode: the text of the files you choose goes into this message body (the window calls <code>insertText</code> of this page).</p>
+<textarea id=body aria-label="Message body">Dear team,
+
+</textarea>
+<p><a class=button href="/cgi-bin/attachdesk?atid=insert1234" onclick="return openDesk(this.href)">Insert text from files</a></p>
+</section>
+
+<section>
+<h2>New message with attachments</h2>
+<p>A fresh compose window: the files go to a new list and, when all were accepted, the answer hands the list to the compose program (a stand-in here).</p>
+<form method=post enctype="multipart/form-data" action="/cgi-bin/attachdesk">
+<input type=hidden name=atid value=compose>
+<p><input type=file name=newfile> <input type=file name=newfile01></p>
+<p><button type=submit>Open a new message with these files</button></p>
+</form>
+</section>
+</main>
+<script>
+function openDesk(url) {
+  var w = window.open(url, 'attachdesk', 'width=640,height=720');
+  return !w;
+}
+// Called by the attachment window in insert mode.
+function insertText(text) {
+  var box = document.getElementById('body');
+  var at = box.selectionStart == null ? box.value.length : box.selectionStart;
+  box.value = box.value.slice(0, at) + text + box.value.slice(box.selectionEnd == null ? at : box.selectionEnd);
+  box.focus();
+}
+</script>
+</body>
+</html>
+EOF
+sed -i "s/@PORT@/$port/g" "$demo/www/index.html"
+
+# --- the web server ----------------------------------------------------------
+printf '%s\n' 'alice:alice' 'bob:bob' >"$demo/users"
+chmod 0600 "$demo/users"
+
+cat >"$demo/lighttpd.conf" <<EOF
+# Written by scripts/demo.sh; rewritten on every run.
+server.modules = (
+  "mod_access", "mod_alias", "mod_auth", "mod_authn_file",
+  "mod_setenv", "mod_cgi", "mod_accesslog",
+)
+server.bind = "127.0.0.1"
+server.port = $port
+server.document-root = "$demo/www"
+server.errorlog = "$demo/log/error.log"
+accesslog.filename = "$demo/log/access.log"
+server.upload-dirs = ( "$demo/upload" )
+index-file.names = ( "index.html" )
+mimetype.assign = (
+  ".html" => "text/html; charset=utf-8",
+  ".txt" => "text/plain; charset=utf-8",
+)
+
+# Uploads up to the programs' own RequestMaxKB (100 MiB) plus the form around
+# them; larger bodies reach the program, which answers 413 itself.
+server.max-request-size = 112640
+
+# The programs trust REMOTE_USER: every request to /cgi-bin/ is authenticated.
+auth.backend = "plain"
+auth.backend.plain.userfile = "$demo/users"
+auth.require = ( "/cgi-bin/" => (
+  "method" => "basic", "realm" => "attachdesk demo", "require" => "valid-user",
+) )
+
+alias.url = ( "/cgi-bin/" => "$demo/cgi-bin/" )
+\$HTTP["url"] =~ "^/cgi-bin/" {
+  cgi.assign = ( "" => "" )
+  setenv.add-environment = ( "WEBMAIL_ROOT" => "$root" )
+}
+EOF
+lighttpd -tt -f "$demo/lighttpd.conf" >/dev/null || die "lighttpd rejects $demo/lighttpd.conf"
+
+cat <<EOF
+
+  attachdesk demo: http://127.0.0.1:$port/
+  attachment window: http://127.0.0.1:$port/cgi-bin/attachdesk?atid=1234
+  users: alice / alice (English), bob / bob (Japanese)
+  programs: $(printf '%s ' "${programs[@]}")(from $bin)
+  root: $root    logs: $demo/log
+  Stop with Ctrl-C.
+
+EOF
+exec lighttpd -D -f "$demo/lighttpd.conf"

@@ -1,0 +1,503 @@
+#include "host/cgi_request.h"
+
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "host/process.h"
+#include "support/test_root.h"
+
+namespace {
+
+using testing_support::Visible;
+
+// One line per part, CR, LF and NUL shown, so a failure reads as a diff.
+std::string OneLine(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\0') {
+      out += "\\0";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// The parts as "name|filename (or - when none)|type|data" lines; also checks
+// that each part's data lies in the body and is followed by its NUL.
+std::string Summary(const Request& req) {
+  std::string out;
+  for (const FormPart& p : req.parts) {
+    EXPECT_GE(p.data, req.body.data());
+    EXPECT_LE(p.data + p.length, req.body.data() + req.body.size());
+    EXPECT_EQ(p.data[p.length], '\0') << "part " << p.name;
+    out += p.name + "|" + (p.has_filename ? p.filename : "-") + "|" + p.content_type + "|" +
+           OneLine(std::string_view(p.data, p.length)) + "\n";
+  }
+  return out;
+}
+
+// Writes `body` into a pipe in two writes split at `split`; the second write
+// happens only after the reader has drained the first, so ReadBody meets a
+// short read at exactly that offset.
+RequestError ReadSplit(const std::string& body, std::size_t split, std::string& out,
+                       std::size_t claimed) {
+  int fds[2];
+  EXPECT_EQ(pipe(fds), 0);
+  EXPECT_EQ(write(fds[1], body.data(), split), static_cast<ssize_t>(split));
+  RequestError e = RequestError::kOk;
+  std::thread reader([&] { e = ReadBody(fds[0], claimed, out); });
+  for (int queued = 1; queued > 0;) {
+    ioctl(fds[0], FIONREAD, &queued);
+    if (queued > 0) std::this_thread::sleep_for(std::chrono::microseconds(20));
+  }
+  std::size_t rest = body.size() - split;
+  EXPECT_EQ(write(fds[1], body.data() + split, rest), static_cast<ssize_t>(rest));
+  close(fds[1]);
+  reader.join();
+  close(fds[0]);
+  return e;
+}
+
+struct MultipartCase {
+  const char* label;
+  std::string body;
+  RequestError error;
+  std::string parts;  // Summary() on success
+  std::string content_type = "multipart/form-data; boundary=B";
+};
+
+const char* kFileCrlf =
+    "--B\r\n"
+    "Content-Disposition: form-data; name=\"a\"\r\n\r\n"
+    "hello\r\n"
+    "--B\r\n"
+    "content-disposition: form-data; name=\"f\"; filename=\"C:\\dir\\a.txt\"\r\n"
+    "CONTENT-TYPE: text/plain\r\n\r\n"
+    "line1\r\nline2\r\n"
+    "--B--\r\n";
+
+constexpr std::size_t kMaxParts = 5;
+
+std::string TooManyParts() {
+  std::string body;
+  for (std::size_t i = 0; i <= kMaxParts; ++i) {
+    body += "--B\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n1\r\n";
+  }
+  return body + "--B--\r\n";
+}
+
+std::vector<MultipartCase> MultipartCases() {
+  const std::string f_parts = "a|-||hello\nf|C:\\dir\\a.txt|text/plain|line1\\r\\nline2\n";
+  std::string lf = kFileCrlf;
+  for (std::size_t p; (p = lf.find("\r\n")) != std::string::npos;) lf.erase(p, 1);
+  return {
+      {"crlf", kFileCrlf, RequestError::kOk, f_parts},
+      {"lf", lf, RequestError::kOk, "a|-||hello\nf|C:\\dir\\a.txt|text/plain|line1\\nline2\n"},
+      {"quoted boundary, preamble, padding, epilogue",
+       "preamble --B\r\n--B \t\r\nContent-Disposition: form-data; name=x\r\n\r\n1\r\n--B--"
+       "epilogue\r\n--B\r\n",
+       RequestError::kOk, "x|-||1\n", "Multipart/Form-Data; charset=utf-8; BOUNDARY=\"B\""},
+      {"boundary inside data and not at line start",
+       "--B\r\nContent-Disposition: form-data; name=\"d\"\r\n\r\n"
+       "x--B y --B--\r\n--BX\r\n--B-\r\n\n--Bz\r\n--B\r\r\n"
+       "\r\n--B--\r\n",
+       RequestError::kOk, "d|-||x--B y --B--\\r\\n--BX\\r\\n--B-\\r\\n\\n--Bz\\r\\n--B\\r\\r\\n\n"},
+      {"empty data and empty filename",
+       "--B\r\nContent-Disposition: form-data; name=\"e\"\r\n\r\n\r\n"
+       "--B\r\nContent-Disposition: form-data; name=\"f\"; filename=\"\"\r\n\r\n\r\n"
+       "--B\r\nContent-Disposition: form-data; name=\"g\"\r\n\r\n--B\n"
+       "Content-Disposition: form-data; name=\"h\"\n\n\n--B--",
+       RequestError::kOk, "e|-||\nf|||\ng|-||\nh|-||\n"},
+      {"file name forms",
+       "--B\r\nContent-Disposition: form-data; name=\"a\"; filename=\"C:\\dir\\\"\r\n\r\n1\r\n"
+       "--B\r\nContent-Disposition: form-data; filename=\"a \\\"q\\\" b.txt\" ; name=b\r\n\r\n2"
+       "\r\n--B\r\nContent-Disposition: form-data; name=\"c\"; filename=\"x;y.txt\"\r\n\r\n3\r\n"
+       "--B\r\nContent-Disposition: form-data; name=\"d\"; filename*=UTF-8''%E2%82%AC+1.txt"
+       "\r\n\r\n4\r\n--B\r\nContent-Disposition: form-data;\r\n name=\"folded\"\r\n\r\n5\r\n"
+       "--B--\r\n",
+       RequestError::kOk,
+       "a|C:\\dir\\||1\nb|a \"q\" b.txt||2\nc|x;y.txt||3\nd|\xE2\x82\xAC+1.txt||4\n"
+       "folded|-||5\n"},
+      {"only a closing delimiter", "--B--\r\n", RequestError::kOk, ""},
+      {"no closing delimiter", "--B\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\nhello\r\n",
+       RequestError::kNoClosingBoundary, ""},
+      {"delimiter cut at the end",
+       "--B\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\nhello\r\n--B  ",
+       RequestError::kNoClosingBoundary, ""},
+      {"no delimiter at all", "hello", RequestError::kNoClosingBoundary, ""},
+      {"data right after the delimiter line", "--B\r\nhello\r\n--B--\r\n",
+       RequestError::kPartWithoutHeaders, ""},
+      {"header-like data right after the delimiter line", "--B\r\nhello: world\r\n--B--\r\n",
+       RequestError::kPartWithoutHeaders, ""},
+      {"end of body after the delimiter line", "--B\r\n", RequestError::kPartWithoutHeaders, ""},
+      {"header block too large",
+       "--B\r\nContent-Disposition: form-data; name=\"a\"\r\nX-Pad: " + std::string(300, 'p') +
+           "\r\n\r\nv\r\n--B--\r\n",
+       RequestError::kHeaderTooLarge, ""},
+      {"too many parts", TooManyParts(), RequestError::kTooManyParts, ""},
+      {"no boundary parameter", kFileCrlf, RequestError::kNoBoundary, "", "multipart/form-data"},
+      {"boundary longer than 70", kFileCrlf, RequestError::kNoBoundary, "",
+       "multipart/form-data; boundary=" + std::string(71, 'B')},
+  };
+}
+
+RequestLimits SmallLimits() {
+  RequestLimits limits;
+  limits.max_header_block = 256;
+  limits.max_parts = kMaxParts;
+  return limits;
+}
+
+TEST(ParseMultipart, Cases) {
+  for (const MultipartCase& c : MultipartCases()) {
+    Request req;
+    req.body = c.body;
+    RequestError e = ParseMultipart(c.content_type, SmallLimits(), req);
+    EXPECT_EQ(e, c.error) << c.label << "\n" << Visible(c.body);
+    if (e == RequestError::kOk) {
+      EXPECT_EQ(Summary(req), c.parts) << c.label;
+    } else {
+      EXPECT_TRUE(req.parts.empty() && req.vars.empty()) << c.label;
+    }
+  }
+}
+
+TEST(ParseMultipart, SameResultThroughAPipeSplitAtEveryOffset) {
+  for (const MultipartCase& c : MultipartCases()) {
+    for (std::size_t split = 0; split <= c.body.size(); ++split) {
+      Request req;
+      ASSERT_EQ(ReadSplit(c.body, split, req.body, c.body.size()), RequestError::kOk);
+      ASSERT_EQ(req.body, c.body);
+      RequestError e = ParseMultipart(c.content_type, SmallLimits(), req);
+      ASSERT_EQ(e, c.error) << c.label << " split at " << split;
+      if (e == RequestError::kOk) ASSERT_EQ(Summary(req), c.parts) << c.label << " at " << split;
+    }
+  }
+}
+
+TEST(ReadBody, FewerBytesThanClaimedIsTruncated) {
+  std::string out;
+  EXPECT_EQ(ReadSplit("abcdef", 3, out, 7), RequestError::kTruncatedBody);
+  EXPECT_EQ(out, "abcdef");
+}
+
+TEST(ReadBody, GoesOnAfterASignal) {
+  struct sigaction sa = {};
+  struct sigaction old = {};
+  sa.sa_handler = [](int) {};
+  sa.sa_flags = 0;  // no SA_RESTART: a blocked read answers EINTR
+  sigaction(SIGUSR1, &sa, &old);
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::string out;
+  RequestError e = RequestError::kBodyTooLarge;
+  std::thread reader([&] { e = ReadBody(fds[0], 4, out); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  pthread_kill(reader.native_handle(), SIGUSR1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_EQ(write(fds[1], "wxyz", 4), 4);
+  reader.join();
+  close(fds[0]);
+  close(fds[1]);
+  sigaction(SIGUSR1, &old, nullptr);
+  EXPECT_EQ(e, RequestError::kOk);
+  EXPECT_EQ(out, "wxyz");
+}
+
+TEST(ParseMultipart, MultiMegabyteFileIsLinearAndUncopied) {
+  // Data full of near-delimiters: "--B" inside lines and "\n--B" followed by
+  // more text, none of which ends the part.
+  std::string data;
+  unsigned seed = 7;
+  while (data.size() < (6u << 20)) {
+    seed = seed * 1103515245 + 12345;
+    switch (seed >> 29) {
+      case 0:
+        data += "\r\n--Bx";
+        break;
+      case 1:
+        data += " --B--";
+        break;
+      case 2:
+        data += '\n';
+        break;
+      default:
+        data += static_cast<char>(seed >> 16);
+    }
+  }
+  const std::string head =
+      "--B\r\nContent-Disposition: form-data; name=\"f\"; filename=\"big.bin\"\r\n\r\n";
+  Request req;
+  req.body = head + data + "\r\n--B--\r\n";
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(ParseMultipart("multipart/form-data; boundary=B", RequestLimits(), req),
+            RequestError::kOk);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  ASSERT_EQ(req.parts.size(), 1u);
+  EXPECT_EQ(std::string_view(req.parts[0].data, req.parts[0].length), data);
+
+  // Handing the request over keeps the data where it was read.
+  const char* where = req.parts[0].data;
+  MCGI_SetRequest(std::move(req));
+  EXPECT_EQ(MCGI_Request().parts[0].data, where);
+  EXPECT_EQ(MCGI_Request().parts[0].data, MCGI_Request().body.data() + head.size());
+}
+
+TEST(ParseMultipart, ShortBodyMovesWithItsParts) {
+  Request req;
+  req.body = "--B\n\n\n--B--";  // short enough for the small-string buffer
+  ASSERT_EQ(ParseMultipart("multipart/form-data; boundary=B", RequestLimits(), req),
+            RequestError::kOk);
+  MCGI_SetRequest(std::move(req));
+  const Request& r = MCGI_Request();
+  ASSERT_EQ(r.parts.size(), 1u);
+  EXPECT_GE(r.parts[0].data, r.body.data());
+  EXPECT_LT(r.parts[0].data, r.body.data() + r.body.size());
+}
+
+TEST(ParseUrlEncoded, DecodesAndKeepsMalformedEscapes) {
+  Request req;
+  ParseUrlEncoded("a=1+2%41&&b&=e&c=%zz%4&d=%e2%82%ac&a=x=y", req);
+  std::vector<std::pair<std::string, std::string>> want = {
+      {"a", "1 2A"}, {"b", ""}, {"", "e"}, {"c", "%zz%4"}, {"d", "\xE2\x82\xAC"}, {"a", "x=y"}};
+  EXPECT_EQ(req.vars, want);
+}
+
+host::CgiEnv PostEnv(std::string type, std::string length) {
+  host::CgiEnv env;
+  env.request_method = "POST";
+  env.query_string = "a=q1&a=q2";
+  env.content_type = std::move(type);
+  env.content_length = std::move(length);
+  return env;
+}
+
+// Runs LoadRequest with `body` waiting in a pipe; `left` gets how many bytes
+// were not read.
+RequestError Load(const host::CgiEnv& env, const std::string& body, Request& req,
+                  int* left = nullptr) {
+  int fds[2];
+  EXPECT_EQ(pipe(fds), 0);
+  EXPECT_EQ(write(fds[1], body.data(), body.size()), static_cast<ssize_t>(body.size()));
+  close(fds[1]);
+  RequestLimits limits;
+  limits.max_body = 64;
+  RequestError e = LoadRequest(env, fds[0], limits, req);
+  if (left) ioctl(fds[0], FIONREAD, left);
+  close(fds[0]);
+  return e;
+}
+
+TEST(LoadRequest, Refusals) {
+  struct Row {
+    const char* label;
+    host::CgiEnv env;
+    std::string body;
+    RequestError error;
+  };
+  host::CgiEnv put = PostEnv("", "");
+  put.request_method = "PUT";
+  const std::string form = "application/x-www-form-urlencoded";
+  for (const Row& r : std::vector<Row>{
+           {"method", put, "", RequestError::kMethodNotAllowed},
+           {"length with a letter", PostEnv(form, "12a"), "", RequestError::kBadContentLength},
+           {"negative length", PostEnv(form, "-1"), "", RequestError::kBadContentLength},
+           {"length with a space", PostEnv(form, " 3"), "a=1", RequestError::kBadContentLength},
+           {"fewer bytes than claimed", PostEnv(form, "10"), "a=1", RequestError::kTruncatedBody},
+           {"over the limit", PostEnv(form, "65"), std::string(65, 'x'),
+            RequestError::kBodyTooLarge},
+           {"far over the limit", PostEnv(form, "99999999999999999999999"), "a=1",
+            RequestError::kBodyTooLarge},
+           {"multipart without boundary", PostEnv("multipart/form-data", "3"), "a=1",
+            RequestError::kNoBoundary},
+       }) {
+    Request req;
+    int left = -1;
+    EXPECT_EQ(Load(r.env, r.body, req, &left), r.error) << r.label;
+    if (r.error == RequestError::kBodyTooLarge) {
+      EXPECT_EQ(left, static_cast<int>(r.body.size())) << r.label << ": nothing may be read";
+    }
+  }
+}
+
+TEST(LoadRequest, VariablesInOrderQueryThenBody) {
+  struct Row {
+    const char* label;
+    const char* method;
+    std::string type;
+    std::string body;
+    std::vector<std::string> a;  // every value of "a"
+  };
+  const std::string form = "application/x-www-form-urlencoded";
+  for (const Row& r : std::vector<Row>{
+           {"urlencoded",
+            "POST",
+            "Application/X-WWW-Form-Urlencoded; charset=UTF-8",
+            "a=b1&a",
+            {"q1", "q2", "b1", ""}},
+           {"multipart",
+            "POST",
+            "multipart/form-data; boundary=B",
+            "--B\nContent-Disposition: form-data; name=a\n\nm1\n--B--",
+            {"q1", "q2", "m1"}},
+           {"other type", "POST", "text/plain", "a=1", {"q1", "q2"}},
+           {"GET ignores a body", "GET", form, "a=1", {"q1", "q2"}},
+           {"HEAD ignores a body", "HEAD", form, "a=1", {"q1", "q2"}},
+           {"empty length", "POST", form, "", {"q1", "q2"}},
+       }) {
+    host::CgiEnv env = PostEnv(r.type, r.body.empty() ? "" : std::to_string(r.body.size()));
+    env.request_method = r.method;
+    Request req;
+    ASSERT_EQ(Load(env, r.body, req), RequestError::kOk) << r.label;
+    MCGI_SetRequest(std::move(req));
+    std::vector<std::string> got;
+    int cursor = 0;
+    while (const char* v = MCGI_VarStrMGet("a", &cursor)) got.push_back(v);
+    EXPECT_EQ(got, r.a) << r.label;
+    EXPECT_EQ(cursor, static_cast<int>(r.a.size())) << r.label;
+  }
+}
+
+TEST(Variables, IntegerValues) {
+  struct Row {
+    const char* value;
+    int want;
+  };
+  const Row rows[] = {{"42", 42},
+                      {" 42\t", 42},
+                      {"-7", -7},
+                      {"+7", 7},
+                      {"4x", -1},
+                      {"", -1},
+                      {"x", -1},
+                      {"- 5", -1},
+                      {"\n5", -1},
+                      {"0x10", -1},
+                      {"2147483647", INT_MAX},
+                      {"-2147483648", INT_MIN},
+                      {"2147483648", -1},
+                      {"99999999999999999999", -1}};
+  for (const Row& r : rows) {
+    Request req;
+    req.vars.emplace_back("n", r.value);
+    req.vars.emplace_back("n", "1");  // only the first value counts
+    MCGI_SetRequest(std::move(req));
+    EXPECT_EQ(MCGI_VarIntGet("n", -1), r.want) << '"' << OneLine(r.value) << '"';
+  }
+  EXPECT_EQ(MCGI_VarIntGet("absent", 5), 5);
+}
+
+TEST(Variables, ManyNamesAndFileGet) {
+  Request req;
+  for (int i = 0; i < 3000; ++i) {
+    req.vars.emplace_back("newfile" + std::to_string(i % 256), std::to_string(i));
+  }
+  req.body = std::string("text\0data\0", 10);
+  req.parts.push_back({"t", "", false, "", req.body.data(), 4});
+  req.parts.push_back({"f", "C:\\x.txt", true, "text/plain", req.body.data() + 5, 4});
+  req.parts.push_back({"f", "second", true, "", req.body.data(), 4});
+  MCGI_SetRequest(std::move(req));
+
+  int cursor = 0;
+  std::vector<std::string> got;
+  while (const char* v = MCGI_VarStrMGet("newfile7", &cursor)) got.push_back(v);
+  std::vector<std::string> want;
+  for (int i = 7; i < 3000; i += 256) want.push_back(std::to_string(i));
+  EXPECT_EQ(got, want);
+  EXPECT_STREQ(MCGI_VarStrGet("newfile255"), "255");
+  EXPECT_EQ(MCGI_VarStrGet("newfile256"), nullptr);
+  cursor = -1;
+  EXPECT_EQ(MCGI_VarStrMGet("newfile7", &cursor), nullptr);
+
+  const char* name = nullptr;
+  const char* data = nullptr;
+  std::int64_t length = -1;
+  ASSERT_EQ(MCGI_FileGet("f", &name, &data, &length), 0);
+  EXPECT_STREQ(name, "C:\\x.txt");
+  EXPECT_STREQ(data, "data");
+  EXPECT_EQ(length, 4);
+  ASSERT_EQ(MCGI_FileGet("t", &name, &data, &length), 0);
+  EXPECT_STREQ(name, "");
+  EXPECT_STREQ(data, "text");
+  EXPECT_EQ(MCGI_FileGet("newfile1", &name, &data, &length), -1);
+  EXPECT_STREQ(name, "");
+  EXPECT_STREQ(data, "");
+  EXPECT_EQ(length, 0);
+}
+
+// Runs MCGI_Load in a child with this environment and body; answers its
+// standard output and sets `status` to its exit status.
+std::string LoadInChild(const std::vector<std::pair<const char*, const char*>>& env,
+                        const std::string& body, int* status) {
+  int in[2], out[2];
+  EXPECT_EQ(pipe(in), 0);
+  EXPECT_EQ(pipe(out), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    for (const auto& [k, v] : env) setenv(k, v, 1);
+    host::ReloadEnv();
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
+    _exit(MCGI_Load() == RequestError::kOk ? 0 : 1);
+  }
+  close(in[0]);
+  close(out[1]);
+  EXPECT_EQ(write(in[1], body.data(), body.size()), static_cast<ssize_t>(body.size()));
+  close(in[1]);
+  std::string text;
+  char buf[4096];
+  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) text.append(buf, n);
+  close(out[0]);
+  int ws = 0;
+  waitpid(pid, &ws, 0);
+  *status = WIFEXITED(ws) ? WEXITSTATUS(ws) : -1;
+  return text;
+}
+
+TEST(MCGI_Load, ErrorAnswers) {
+  testing_support::TestRoot root;
+  root.Site("RequestMaxKB = 1");
+  int status = -1;
+  EXPECT_EQ(LoadInChild({{"REQUEST_METHOD", "DELETE"}}, "", &status),
+            "Status: 405 Method Not Allowed\r\nContent-Type: text/plain\r\n\r\n"
+            "Only GET, HEAD and POST requests are accepted.\n");
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(LoadInChild({{"REQUEST_METHOD", "POST"},
+                         {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
+                         {"CONTENT_LENGTH", "1025"}},
+                        std::string(1025, 'x'), &status),
+            "Status: 413 Payload Too Large\r\nContent-Type: text/plain\r\n\r\n"
+            "The request body is larger than this site accepts.\n");
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(LoadInChild({{"REQUEST_METHOD", "POST"},
+                         {"CONTENT_TYPE", "multipart/form-data; boundary=B"},
+                         {"CONTENT_LENGTH", "5"}},
+                        "--B\r\n", &status),
+            "Status: 400 Bad Request\r\nContent-Type: text/plain\r\n\r\n"
+            "A part of the multipart request has no header block.\n");
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(LoadInChild({{"REQUEST_METHOD", "POST"},
+                         {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
+                         {"CONTENT_LENGTH", "1024"}},
+                        std::string(1024, 'x'), &status),
+            "");
+  EXPECT_EQ(status, 0);
+}
+
+}  // namespace

@@ -1,0 +1,91 @@
+#include "support/test_root.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "host/process.h"
+
+namespace fs = std::filesystem;
+
+namespace testing_support {
+
+TestRoot::TestRoot() {
+  std::string tmpl = (fs::temp_directory_path() / "adroot.XXXXXX").string();
+  if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+  for (const char* dir : {"etc", "home", "log", "tmp", "public", "lib", "domains",
+                          "httpd/template/en", "httpd/conf", "httpd/html/hashed_store"}) {
+    fs::create_directories(fs::path(path_) / dir);
+  }
+  Write("etc/passwd", "");
+  Write("etc/site.conf", "");
+  setenv("WEBMAIL_ROOT", path_.c_str(), 1);
+  host::ReloadEnv();
+}
+
+TestRoot::~TestRoot() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+  unsetenv("WEBMAIL_ROOT");
+  host::ReloadEnv();
+}
+
+void TestRoot::Write(std::string_view sub, std::string_view content) const {
+  fs::path p = fs::path(path_) / sub;
+  fs::create_directories(p.parent_path());
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+std::string TestRoot::Read(std::string_view sub) const {
+  std::ifstream in(fs::path(path_) / sub, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool TestRoot::Exists(std::string_view sub) const {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(fs::path(path_) / sub, ec));
+}
+
+void TestRoot::AddUser(std::string_view user, int level) const {
+  std::ofstream out(fs::path(path_) / "etc/passwd", std::ios::app);
+  out << user << ":" << level << ":*\n";
+  fs::create_directories(fs::path(path_) / "home" / user);
+  host::ReloadEnv();
+}
+
+void TestRoot::Site(std::string_view line) const {
+  std::ofstream out(fs::path(path_) / "etc/site.conf", std::ios::app);
+  out << line << "\n";
+  host::ReloadEnv();
+}
+
+void TestRoot::InstallTemplates(std::string_view lang) const {
+  fs::path from = fs::path(AD_SOURCE_DIR) / "templates" / lang;
+  fs::path to = fs::path(path_) / "httpd/template" / lang;
+  fs::create_directories(to);
+  fs::copy(from, to, fs::copy_options::overwrite_existing | fs::copy_options::recursive);
+}
+
+std::string Visible(std::string_view text) {
+  std::string out;
+  for (unsigned char c : text) {
+    switch (c) {
+      case '\r': out += "\\r"; break;
+      case '\n': out += "\\n\n"; break;
+      case '\t': out += "\\t"; break;
+      case '\0': out += "\\0"; break;
+      default: out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+}  // namespace testing_support
