@@ -14,6 +14,8 @@
 #   BENCH_RUNS        timed runs per command and round (default 300)
 #   BENCH_ROUNDS      hyperfine calls per comparison, alternating the order of
 #                     the two programs (default 10)
+#   BENCH_PERF_RUNS   runs per program of the `perf stat` cross-check, made
+#                     only where perf is installed and allowed (default 500)
 #   BENCH_PROGRAM_<NAME>  replaces a program under test, e.g.
 #                     BENCH_PROGRAM_attachdesk=build/bin/minimal_cgi to check the
 #                     harness itself (the ratio should then be about 1)
@@ -25,6 +27,7 @@ BENCH_OUT=$AD_BUILD/bench
 BENCH_WARMUP=${BENCH_WARMUP:-20}
 BENCH_RUNS=${BENCH_RUNS:-300}
 BENCH_ROUNDS=${BENCH_ROUNDS:-10}
+BENCH_PERF_RUNS=${BENCH_PERF_RUNS:-500}
 mkdir -p "$BENCH_OUT"
 
 bench_fail() {
@@ -65,7 +68,23 @@ bench_check_page() {
     sed -n '1,10p' <<<"$page" >&2
     bench_fail "$program answered with an error status"
   fi
+  rm -f "$BENCH_OUT/last_stderr.txt"
   echo "bench: $(basename "$program") prints ${#page} characters"
+}
+
+# bench_perf_stat PROGRAM ENV...: "TASK_MS PAGE_FAULTS RUNS" averaged over
+# BENCH_PERF_RUNS runs of PROGRAM under `perf stat`, or nothing when perf is
+# missing or not allowed here.
+bench_perf_stat() {
+  local program=$1; shift
+  command -v perf >/dev/null || return 0
+  local out=$BENCH_OUT/perf_stat.csv
+  env -i PATH="$PATH" "$@" perf stat -o "$out" -x, -r "$BENCH_PERF_RUNS" \
+    -e task-clock,page-faults -- "$program" </dev/null >/dev/null 2>&1 || return 0
+  awk -F, -v runs="$BENCH_PERF_RUNS" '
+    $3 == "task-clock" { task = $1 } $3 == "page-faults" { faults = $1 }
+    END { if (task ~ /^[0-9.]+$/ && faults ~ /^[0-9.]+$/) print task, faults, runs }' "$out"
+  rm -f "$out"
 }
 
 # bench_compare NAME TARGET LABEL PROGRAM FLOOR_LABEL FLOOR_PROGRAM -- ENV...
@@ -103,6 +122,13 @@ bench_compare() {
     jsons+=("$json")
   done
 
+  # A second measure where perf works: the CPU time of the program's own process
+  # (task-clock), which leaves out time spent waiting for a CPU.
+  local perf_subject perf_floor
+  perf_subject=$(bench_perf_stat "$program" "$@")
+  perf_floor=$(bench_perf_stat "$floor_program" "$@")
+
+  BENCH_PERF_SUBJECT=$perf_subject BENCH_PERF_FLOOR=$perf_floor \
   python3 - "$target" "$name" "$load" "$label" "$floor_label" "${jsons[@]}" >"$txt" <<'PY'
 import json, os, statistics, sys
 target, name, load, label, floor_label = float(sys.argv[1]), *sys.argv[2:6]
@@ -128,6 +154,14 @@ print(f"ratio of means {label}/{floor_label}: {ratio:.2f} (target <= {target:g})
 print(f"ratio of medians: {summary[label][1] / summary[floor_label][1]:.2f}  "
       f"of minimums: {summary[label][2] / summary[floor_label][2]:.2f}  "
       f"of means per round: {' '.join(f'{r:.2f}' for r in round_ratios)}")
+perf_subject = os.environ.get("BENCH_PERF_SUBJECT", "").split()
+perf_floor = os.environ.get("BENCH_PERF_FLOOR", "").split()
+if len(perf_subject) == 3 and len(perf_floor) == 3:
+    task, faults, runs = (float(x) for x in perf_subject)
+    floor_task, floor_faults, _ = (float(x) for x in perf_floor)
+    print(f"perf stat, {runs:.0f} runs each: task-clock {label} {task:.3f} ms, "
+          f"{floor_label} {floor_task:.3f} ms, ratio {task / floor_task:.2f}; "
+          f"page faults {faults:.0f} and {floor_faults:.0f}")
 try:
     busy = float(load.split()[0]) > (os.cpu_count() or 1) / 2
 except ValueError:

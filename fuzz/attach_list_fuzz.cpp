@@ -68,9 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(n >= 0 && n <= kAttachTableSize && n == ATT_Table().count, "load count");
   for (int i = 0; i < n; ++i) {
     const AttachRecord& r = ATT_Table().records[i];
-    Check(Terminated(r.name) && Terminated(r.path) && Terminated(r.charset) &&
-              Terminated(r.ext_text),
-          "field past its slot");
+    Check(
+        Terminated(r.name) && Terminated(r.path) && Terminated(r.charset) && Terminated(r.ext_text),
+        "field past its slot");
   }
   first = ATT_Table();
 

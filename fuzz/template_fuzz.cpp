@@ -21,9 +21,13 @@ namespace {
 
 std::FILE* g_page = nullptr;
 
-void Callback(void* argument) { std::fputs("<cb>", g_page); }
+void Callback(void* argument) {
+  std::fputs("<cb>", g_page);
+}
 
-int ToInt(std::string_view s) { return std::atoi(std::string(s).c_str()); }
+int ToInt(std::string_view s) {
+  return std::atoi(std::string(s).c_str());
+}
 
 }  // namespace
 
@@ -49,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (std::string_view line : lines) {
     if (line.size() > 2 && line[0] == 'd') {
       std::size_t space = line.find(' ', 2);
-      std::string_view name = line.substr(2, space == std::string_view::npos ? line.npos : space - 2);
+      std::string_view name =
+          line.substr(2, space == std::string_view::npos ? line.npos : space - 2);
       std::string_view def = space == std::string_view::npos ? "" : line.substr(space + 1);
       static const int kKinds[] = {OML_TEXT, OML_INT, OML_BLOCK, OML_SELECT, OML_CALLBACK, 7};
       int kind = kKinds[static_cast<unsigned char>(line[1]) % 6];

@@ -6,7 +6,6 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -183,26 +182,30 @@ LineKind DelimiterLine(std::string_view body, std::size_t pos, std::size_t dash_
 }
 
 struct Delimiter {
-  std::size_t line_break = 0;  // the LF before "--boundary" (npos at the body's start)
+  std::size_t line_break = 0;  // the LF before "--boundary"
   LineKind kind = LineKind::kNotDelimiter;
   std::size_t next = 0;
 };
 
 // The next delimiter line whose "\n--boundary" begins at or after `from`;
-// kind kNotDelimiter when there is none.
+// kind kNotDelimiter when there is none. The search only goes forward, from
+// one LF to the next, so a body is scanned once however many near-delimiters
+// its data holds.
 Delimiter FindDelimiter(std::string_view body, std::string_view nl_dash, std::size_t from) {
+  const std::string_view dash = nl_dash.substr(1);
   Delimiter d;
   while (from < body.size()) {
-    const void* hit =
-        memmem(body.data() + from, body.size() - from, nl_dash.data(), nl_dash.size());
+    const void* hit = std::memchr(body.data() + from, '\n', body.size() - from);
     if (hit == nullptr) break;
     std::size_t lf = static_cast<std::size_t>(static_cast<const char*>(hit) - body.data());
-    d.kind = DelimiterLine(body, lf + 1, nl_dash.size() - 1, &d.next);
+    while (lf + 1 < body.size() && body[lf + 1] == '\n') ++lf;  // runs of empty lines
+    from = lf + 1;
+    if (body.substr(from, dash.size()) != dash) continue;
+    d.kind = DelimiterLine(body, from, dash.size(), &d.next);
     if (d.kind != LineKind::kNotDelimiter) {
       d.line_break = lf;
       return d;
     }
-    from = lf + 1;
   }
   d.kind = LineKind::kNotDelimiter;
   return d;

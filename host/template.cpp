@@ -22,7 +22,9 @@ std::FILE* g_out = nullptr;  // nullptr: standard output
 bool g_header_printed = false;
 std::string g_load_error;
 
-std::FILE* Out() { return g_out != nullptr ? g_out : stdout; }
+std::FILE* Out() {
+  return g_out != nullptr ? g_out : stdout;
+}
 
 void Put(std::string_view s) {
   if (!s.empty()) std::fwrite(s.data(), 1, s.size(), Out());
@@ -51,7 +53,9 @@ int ParseDecimal(std::string_view s) {
   return static_cast<int>(v);
 }
 
-bool ValidName(std::string_view name) { return name.size() >= 2 && name[0] == '$'; }
+bool ValidName(std::string_view name) {
+  return name.size() >= 2 && name[0] == '$';
+}
 
 bool MarkerNameByte(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
@@ -126,7 +130,8 @@ Marker ParseMarker(std::string_view s) {
   if (s.substr(i, 3) != "-->") return Marker{};
   m.length = i + 3;
   if (m.kind == Marker::kNone) {
-    m.kind = end ? (loop ? Marker::kLoopEnd : Marker::kEnd) : (loop ? Marker::kLoop : Marker::kOpen);
+    m.kind =
+        end ? (loop ? Marker::kLoopEnd : Marker::kEnd) : (loop ? Marker::kLoop : Marker::kOpen);
   }
   return m;
 }
@@ -175,7 +180,9 @@ class OML_Template {
   bool finished_ = false;
 };
 
-void std::default_delete<OML_Template>::operator()(OML_Template* t) const { delete t; }
+void std::default_delete<OML_Template>::operator()(OML_Template* t) const {
+  delete t;
+}
 
 int OML_Template::Fail(std::size_t offset, const char* what) {
   std::size_t line = 1;
@@ -493,7 +500,9 @@ int OML_Open(const std::string& path, int flags, OML_Handle& handle) {
   return OML_Init(path, flags, handle, {});
 }
 
-const std::string& OML_LoadError() { return g_load_error; }
+const std::string& OML_LoadError() {
+  return g_load_error;
+}
 
 void form_setdefault(OML_Handle& handle) {
   const Session& s = session();
@@ -535,9 +544,13 @@ int OML_ExitLoop(OML_Handle& handle) {
   return handle->ExitLoop();
 }
 
-void OML_Close(OML_Handle& handle) { handle.reset(); }
+void OML_Close(OML_Handle& handle) {
+  handle.reset();
+}
 
-void OML_SetOutput(std::FILE* out) { g_out = out; }
+void OML_SetOutput(std::FILE* out) {
+  g_out = out;
+}
 
 void OML_HeaderPrint(int flags) {
   if (g_header_printed) return;
@@ -548,8 +561,12 @@ void OML_HeaderPrint(int flags) {
   std::fputs("\n\n", out);
 }
 
-bool OML_HeaderPrinted() { return g_header_printed; }
+bool OML_HeaderPrinted() {
+  return g_header_printed;
+}
 
-void OML_HeaderResetForTest() { g_header_printed = false; }
+void OML_HeaderResetForTest() {
+  g_header_printed = false;
+}
 
 void genEditTable(std::string_view user_id, const std::string& template_path) {}

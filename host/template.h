@@ -36,15 +36,15 @@
 enum OML_Kind {
   OML_TEXT = 1,
   OML_INT = 2,
-  OML_BLOCK = 8,     // 1 shows, 2 hides
-  OML_SELECT = 16,   // shows the message whose number it holds
+  OML_BLOCK = 8,    // 1 shows, 2 hides
+  OML_SELECT = 16,  // shows the message whose number it holds
   OML_CALLBACK = 32,
 };
 
 struct OML_Decl {
   const char* name;  // with its "$"
   int kind;
-  const char* def;   // default: a text, or a decimal number for the integer kinds
+  const char* def;  // default: a text, or a decimal number for the integer kinds
 };
 
 using OML_Callback = void (*)(void* argument);
@@ -96,6 +96,8 @@ int OML_FPSet(OML_Handle& handle, std::string_view name, OML_Callback callback, 
 // renders its body once; OML_ExitLoop closes it. A loop met inside a loop body
 // stops that iteration the same way; once the inner loop is closed, the next
 // call finishes the outer iteration. Loops inside hidden blocks are skipped.
+// A caller closes every loop it is stopped at, also one it does not iterate:
+// calling OML_Execute again without OML_ExitLoop renders one more iteration.
 // After the template is finished further calls print nothing and answer 0, as
 // does a call without a template.
 int OML_Execute(OML_Handle& handle, std::string* loop = nullptr);
@@ -106,12 +108,12 @@ void OML_Close(OML_Handle& handle);
 
 // Where pages and the header are written: standard output unless a test or a
 // fuzzer sets another stream (nullptr restores standard output). Callbacks
-// write where they like; they see the page in order only when both write to
+// write where they like: their output lands in place only when they write to
 // the same stream.
 void OML_SetOutput(std::FILE* out);
 
 // Prints "Content-Type: text/html; charset=<user charset>" and the blank
-// line, once per process; later calls print nothing.
+// line, once per process, whatever the flags; later calls print nothing.
 void OML_HeaderPrint(int flags);
 // True once the header has been printed.
 bool OML_HeaderPrinted();

@@ -31,7 +31,9 @@ bool IsHex(unsigned char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
-bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7f; }
+bool IsControl(unsigned char c) {
+  return c < 0x20 || c == 0x7f;
+}
 
 // When text[0, end) ends with the opening of a numeric character reference,
 // "&#" or "&#x" / "&#X" followed by at least one hex digit, answers the
@@ -147,8 +149,9 @@ std::int32_t ParseInt32(const char* s) {
     if (value < kBound) value = value * 10 + (*s - '0');
   }
   if (negative) value = -value;
-  if (value > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
-  if (value < std::numeric_limits<std::int32_t>::min()) return std::numeric_limits<std::int32_t>::min();
+  using Limits = std::numeric_limits<std::int32_t>;
+  if (value > Limits::max()) return Limits::max();
+  if (value < Limits::min()) return Limits::min();
   return static_cast<std::int32_t>(value);
 }
 

@@ -6,6 +6,8 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "host/root.h"
 #include "host/session.h"
@@ -45,38 +47,39 @@ TEST_F(AttachListTest, PathNamesUserAndCompose) {
 }
 
 TEST(AttachSeparator, SkipsNumericReferences) {
-  struct Case { const char* text; int at; } cases[] = {
+  const std::pair<const char*, int> cases[] = {
       {"a;b", 1}, {"a&#59;", -1}, {"a&#x3B;", -1}, {"a&#X41;", -1}, {"a&#a1;", -1},
       {"&#;", 2}, {"x41;", 3},    {"&#xx41;", 6},  {"a;&#59;", 1},  {"", -1},
   };
-  for (const auto& c : cases) {
-    std::string text = c.text;
+  for (const auto& [in, at] : cases) {
+    std::string text = in;
     char* sep = ATT_LastSeparator(text.data());
-    EXPECT_EQ(sep ? static_cast<int>(sep - text.data()) : -1, c.at) << c.text;
+    EXPECT_EQ(sep ? static_cast<int>(sep - text.data()) : -1, at) << in;
   }
 }
 
 TEST(AttachSetField, NamesReadBackAsWritten) {
-  struct Case { const char* in; std::size_t size; const char* out; } cases[] = {
-      {"a;b.txt", 256, "a&#59;b.txt"},  {"a\r\nb\x7f", 256, "a__b_"},
-      {"a&#59;b&#x3B;", 256, "a&#59;b&#x3B;"}, {"x&#12", 256, "x&#38;#12"},
-      {"abc;def", 8, "abc"},            {"ab\xc3\xa9", 4, "ab"},
-      {"abcd&#12", 8, "abcd"},          {"\xe2\x82", 8, "\xe2\x82"},
+  // Input, field size, field.
+  const std::tuple<const char*, std::size_t, const char*> cases[] = {
+      {"a;b.txt", 256, "a&#59;b.txt"}, {"a\r\nb\x7f", 256, "a__b_"},
+      {"a&#x3B;", 256, "a&#x3B;"},     {"x&#12", 256, "x&#38;#12"},  // "&#12;" would close it
+      {"abc;def", 8, "abc"},           {"ab\xc3\xa9", 4, "ab"},
+      {"abcd&#12", 8, "abcd"},         {"\xe2\x82", 8, "\xe2\x82"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [in, size, out] : cases) {
     char field[256];
-    ATT_SetField(field, c.size, c.in);
-    EXPECT_EQ(std::string(field), c.out) << Visible(c.in);
+    ATT_SetField(field, size, in);
+    EXPECT_EQ(std::string(field), out) << Visible(in);
   }
 }
 
 TEST_F(AttachListTest, LoadsLinesAndWritesSixFields) {
   const std::string stored = Tmp("u_1_A_5_0");
-  root.Write("tmp/u_c1_Attach.dat",
-             "0;;utf-8;a&#59;b.txt;" + stored + ";12\n"
-             "x;utf-8;b.txt;/webmail/tmp/f;7\r\n"
-             "1;utf-8;c.txt;/p\n"
-             "3;t;big5;h&#x3B;i;/q;-5");
+  const std::string first = "0;;utf-8;a&#59;b.txt;" + stored + ";12\n";
+  root.Write("tmp/u_c1_Attach.dat", first +
+                                        "x;utf-8;b.txt;/webmail/tmp/f;7\r\n"
+                                        "1;utf-8;c.txt;/p\n"
+                                        "3;t;big5;h&#x3B;i;/q;-5");
   ASSERT_EQ(ATT_ListRead(list), 3);
   const AttachRecord* r = ATT_Table().records;
   EXPECT_STREQ(r[0].charset, "utf-8");
@@ -92,10 +95,9 @@ TEST_F(AttachListTest, LoadsLinesAndWritesSixFields) {
   EXPECT_EQ(ATT_CharsetsMixed(), 1);
 
   ASSERT_EQ(ATT_ListWrite(list), 3);
-  EXPECT_EQ(root.Read("tmp/u_c1_Attach.dat"),
-            "0;;utf-8;a&#59;b.txt;" + stored + ";12\n"
-            "0;x;utf-8;b.txt;/webmail/tmp/f;7\n"
-            "3;t;big5;h&#x3B;i;/q;-5\n");
+  EXPECT_EQ(root.Read("tmp/u_c1_Attach.dat"), first +
+                                                  "0;x;utf-8;b.txt;/webmail/tmp/f;7\n"
+                                                  "3;t;big5;h&#x3B;i;/q;-5\n");
 }
 
 TEST_F(AttachListTest, CharsetChecksPassOverEmptyAndUnknown) {

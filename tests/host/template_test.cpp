@@ -52,11 +52,11 @@ TEST(Template, Variables) {
          OML_IntSet(h, "$sizek", 7);
        },
        "[S][7]"},
-      {"name followed by text", "$countx", [](OML_Handle& h) { OML_IntSet(h, "$count", 5); },
-       "5x"},
+      {"name followed by text", "$countx", [](OML_Handle& h) { OML_IntSet(h, "$count", 5); }, "5x"},
       {"unknown names stay", "$nope $ $$count$", [](OML_Handle& h) { OML_IntSet(h, "$count", -3); },
        "$nope $ $-3$"},
-      {"declared names take part", "$abc|$a|$t|$n|$b",
+      {"declared names take part",
+       "$abc|$a|$t|$n|$b",
        [](OML_Handle& h) { OML_StrSet(h, "$a", "A"); },
        "c|A|dflt|0|2",
        {{"$ab", OML_TEXT, nullptr},
@@ -80,8 +80,7 @@ TEST(Template, Variables) {
        },
        "two"},
       {"plain comments are text", "<!-- $x --><!--$x --><!--loop$x--><!--$x=-->",
-       [](OML_Handle& h) { OML_StrSet(h, "$x", "X"); },
-       "<!-- X --><!--X --><!--loopX--><!--X=-->"},
+       [](OML_Handle& h) { OML_StrSet(h, "$x", "X"); }, "<!-- X --><!--X --><!--loopX--><!--X=-->"},
   });
 }
 
@@ -113,8 +112,7 @@ TEST(Template, Blocks) {
       {"same name nests", same, set(1, 0), "xyz."},
       {"same name hidden", same, set(2, 0), "."},
       {"declared default hides", "<!--$d-->x<!--/$d-->", {}, "", {{"$d", OML_BLOCK, "2"}}},
-      {"text switch", "<!--$d-->x<!--/$d-->", [](OML_Handle& h) { OML_StrSet(h, "$d", "2"); },
-       ""},
+      {"text switch", "<!--$d-->x<!--/$d-->", [](OML_Handle& h) { OML_StrSet(h, "$d", "2"); }, ""},
   });
 }
 
@@ -126,9 +124,9 @@ TEST(Template, MessageSelector) {
   text += "]";
   for (int v = 0; v <= 6; ++v) {
     std::string want = v <= 5 ? "[m" + std::to_string(v) + "]" : "[]";
-    EXPECT_EQ(Render(text, [v](OML_Handle& h) { OML_IntSet(h, "$msg", v); },
-                     {{"$msg", OML_SELECT, "4"}}),
-              want);
+    EXPECT_EQ(
+        Render(text, [v](OML_Handle& h) { OML_IntSet(h, "$msg", v); }, {{"$msg", OML_SELECT, "4"}}),
+        want);
   }
   EXPECT_EQ(Render(text, {}, {{"$msg", OML_SELECT, "4"}}), "[m4]");
   EXPECT_EQ(Render(text), "[m0]");  // never declared nor set: 0
@@ -182,9 +180,8 @@ TEST(Template, Loops) {
 
 TEST(Template, NestedLoops) {
   OML_Handle h;
-  ASSERT_EQ(OML_InitText("<!--loop $o-->($o:<!--loop $i-->$i<!--/loop $i-->)<!--/loop $o-->.",
-                         h, {}),
-            0);
+  ASSERT_EQ(
+      OML_InitText("<!--loop $o-->($o:<!--loop $i-->$i<!--/loop $i-->)<!--/loop $o-->.", h, {}), 0);
   std::string trace, loop;
   testing::internal::CaptureStdout();
   OML_HeaderPrint(0);
