@@ -160,6 +160,7 @@ class OML_Template {
   int Parse();
   int Fail(std::size_t offset, const char* what);
   int Find(std::string_view name) const;
+  int Child(int node, unsigned char c) const;  // -1 when the trie has no such edge
   int Add(std::string_view name);
   int Value(std::string_view name) const;
   void RenderText(std::string_view text);
@@ -267,18 +268,18 @@ int OML_Template::Parse() {
   return 0;
 }
 
+int OML_Template::Child(int node, unsigned char c) const {
+  for (const auto& [byte, index] : trie_[node].next) {
+    if (byte == c) return index;
+  }
+  return -1;
+}
+
 int OML_Template::Find(std::string_view name) const {
   int node = 0;
   for (char c : name) {
-    int child = -1;
-    for (const auto& [byte, index] : trie_[node].next) {
-      if (byte == static_cast<unsigned char>(c)) {
-        child = index;
-        break;
-      }
-    }
-    if (child < 0) return -1;
-    node = child;
+    node = Child(node, static_cast<unsigned char>(c));
+    if (node < 0) return -1;
   }
   return trie_[node].var;
 }
@@ -286,13 +287,7 @@ int OML_Template::Find(std::string_view name) const {
 int OML_Template::Add(std::string_view name) {
   int node = 0;
   for (char c : name) {
-    int child = -1;
-    for (const auto& [byte, index] : trie_[node].next) {
-      if (byte == static_cast<unsigned char>(c)) {
-        child = index;
-        break;
-      }
-    }
+    int child = Child(node, static_cast<unsigned char>(c));
     if (child < 0) {
       child = static_cast<int>(trie_.size());
       trie_[node].next.emplace_back(static_cast<unsigned char>(c), child);
