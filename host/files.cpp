@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <map>
 
@@ -32,16 +33,31 @@ class Fd {
 
 bool ReadAll(int fd, std::string& data) {
   data.clear();
+  // A regular file is read straight into a string of its size; anything else
+  // (or a file that grows meanwhile) in pieces after that.
   struct stat st;
+  std::size_t have = 0;
   if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-    data.reserve(static_cast<size_t>(st.st_size));
+    data.resize(static_cast<std::size_t>(st.st_size));
   }
-  char buf[65536];
   while (true) {
-    ssize_t n = read(fd, buf, sizeof buf);
+    if (have == data.size()) {
+      // Full: find out whether more follows before growing.
+      char probe[512];
+      ssize_t n = read(fd, probe, sizeof probe);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return false;
+      if (n == 0) return true;
+      data.resize(have + static_cast<std::size_t>(n) < 4096 ? 4096 : 2 * have);
+      std::memcpy(data.data() + have, probe, static_cast<std::size_t>(n));
+      have += static_cast<std::size_t>(n);
+      continue;
+    }
+    ssize_t n = read(fd, data.data() + have, data.size() - have);
     if (n > 0) {
-      data.append(buf, static_cast<size_t>(n));
+      have += static_cast<std::size_t>(n);
     } else if (n == 0) {
+      data.resize(have);
       return true;
     } else if (errno != EINTR) {
       return false;
