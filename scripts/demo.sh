@@ -54,10 +54,10 @@ for lang_dir in "$top"/templates/*/; do
   cp -R "$lang_dir." "$root/httpd/template/$lang/"
 done
 
-# The content-type list and magic rules, once the project ships them.
-for f in mime.types magic; do
-  if [ -f "$top/conf/$f" ]; then cp "$top/conf/$f" "$root/httpd/conf/$f"; fi
-done
+# The content-type list and magic rules, compiled once here so that no
+# request ever compiles them.
+cp "$top/conf/mime.types" "$top/conf/magic" "$root/httpd/conf/"
+WEBMAIL_ROOT=$root "$bin/attachtool" compile-magic
 
 # --- the programs ------------------------------------------------------------
 # Symbolic links, so a rebuild is served without running this script again.

@@ -1,0 +1,107 @@
+// attachtool: diagnostics over the same root as the CGI programs
+// (WEBMAIL_ROOT). `attachtool --help` lists the subcommands.
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "attachtool.h"
+#include "host/process.h"
+
+// One row per subcommand; its code lives in <name>_command.cpp.
+int TypeCommand(int argc, char** argv);
+int CompileMagicCommand(int argc, char** argv);
+int MimeCommand(int argc, char** argv);
+int ScanCommand(int argc, char** argv);
+
+namespace {
+
+struct Command {
+  const char* name;
+  const char* synopsis;
+  const char* help;  // what it does and its exit statuses
+  int (*run)(int argc, char** argv);  // argv[0] is the command's name
+};
+
+constexpr Command kCommands[] = {
+    {"type", "type [--] FILE...",
+     "For each FILE, the content type guessed from its base name and its bytes,\n"
+     "printed as the FILE argument, a TAB and the type. Exit status 0; 2 when a\n"
+     "file cannot be read (a message on standard error; the other files are\n"
+     "still typed).",
+     TypeCommand},
+    {"compile-magic", "compile-magic",
+     "Compiles the magic rules httpd/conf/magic under the root into\n"
+     "httpd/conf/magic.mgc, which guesses use while it is not older than the\n"
+     "rules. Exit status 0; 1 when the rules cannot be read or compiled (the\n"
+     "previous magic.mgc stays).",
+     CompileMagicCommand},
+    {"mime", "mime [--options HEX] [--charset NAME] FILE",
+     "Parses FILE as the part-by-part virus scan does and prints one line per\n"
+     "part in tree order, then the parse's status and found bits. Exit status 0;\n"
+     "2 when the file cannot be read.",
+     MimeCommand},
+    {"scan", "scan [--action N] [--out FILE] FILE",
+     "Scans FILE with the engine of etc/avscan.conf as the attachment intake\n"
+     "does, with the action N (0 none, 1 repair, 2 delete; default 0). Prints\n"
+     "\"result\", a TAB and the scan's answer, then each report line as file,\n"
+     "virus and code separated by TABs. With --out, a rewritten message is\n"
+     "written to FILE. Exit status 0 clean, 1 infected, 2 not scanned (the\n"
+     "engine could not be opened, or it answered an error).",
+     ScanCommand},
+};
+
+void PrintUsage(std::FILE* out) {
+  std::fputs("usage: attachtool COMMAND [ARGUMENTS]\n"
+             "       attachtool --help | attachtool COMMAND --help\n\n"
+             "Works below the root WEBMAIL_ROOT (default /webmail). Usage errors\n"
+             "exit with status 2.\n\nCommands:\n",
+             out);
+  for (const Command& c : kCommands) std::fprintf(out, "  attachtool %s\n", c.synopsis);
+}
+
+const Command* Find(std::string_view name) {
+  for (const Command& c : kCommands) {
+    if (name == c.name) return &c;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int UsageError(const char* command) {
+  const Command* c = Find(command);
+  std::fprintf(stderr, "usage: attachtool %s\n", c ? c->synopsis : command);
+  return kExitUsage;
+}
+
+int main(int argc, char** argv) {
+  host::ProcessInit();
+  if (argc < 2) {
+    PrintUsage(stderr);
+    return kExitUsage;
+  }
+  std::string_view name = argv[1];
+  if (name == "--help" || name == "-h" || name == "help") {
+    PrintUsage(stdout);
+    for (const Command& c : kCommands) {
+      std::printf("\nattachtool %s\n%s\n", c.synopsis, c.help);
+    }
+    return 0;
+  }
+  const Command* command = Find(name);
+  if (command == nullptr) {
+    std::fprintf(stderr, "attachtool: unknown command \"%s\"\n", argv[1]);
+    PrintUsage(stderr);
+    return kExitUsage;
+  }
+  if (argc == 3 && std::strcmp(argv[2], "--help") == 0) {
+    std::printf("usage: attachtool %s\n\n%s\n", command->synopsis, command->help);
+    return 0;
+  }
+  int status = command->run(argc - 1, argv + 1);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "attachtool: cannot write the output\n");
+    if (status == 0) status = kExitUsage;
+  }
+  return status;
+}
