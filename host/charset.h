@@ -36,3 +36,11 @@ const char* CharsetIconvName(int value);
 // Characters the target cannot hold become decimal character references
 // ("&#NNNN;").
 int MLC_Text2UEnc(std::string_view in, std::string& out, int from, int to);
+
+// Converts `in` from charset `from` to UTF-8. 0 on success, -1 otherwise
+// (then `out` is empty).
+int MLC_Text2UTF8(std::string_view in, std::string& out, int from);
+
+// The name of a charset number as mail headers write it ("UTF-8",
+// "ISO-2022-JP", "Shift_JIS", ...); "" for 0 or an unknown number.
+const char* MLC_CharsetToMEncName(int value);
