@@ -12,6 +12,7 @@
 #include "common/virus/avscan.h"
 #include "common/virus/virus_scan.h"
 #include "host/files.h"
+#include "host/mapped_file.h"
 
 namespace {
 
@@ -65,12 +66,14 @@ int ScanCommand(int argc, char** argv) {
   }
   if (!file) return UsageError("scan");
 
-  std::string data;
-  std::int64_t size = MFILE_Read(file, data);
-  if (size < 0) {
+  // Mapped rather than read: a large file is handed to the engine without a
+  // copy.
+  MappedFile data;
+  if (!data.Open(file)) {
     std::fprintf(stderr, "attachtool: can't read %s: %s\n", file, std::strerror(errno));
     return kExitNotScanned;
   }
+  std::size_t size = data.size();
   if (size > INT_MAX) {
     std::fprintf(stderr, "attachtool: %s is too large to scan\n", file);
     return kExitNotScanned;
