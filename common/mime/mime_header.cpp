@@ -28,7 +28,7 @@ struct ClassPrefix {
   MimeClass cls;
 };
 
-// First match wins; the "text" and "image" rules after the table.
+// First match wins; the "text" and "image" cases follow the table.
 constexpr ClassPrefix kClassTable[] = {
     {"message/rfc822", kClassMessage},
     {"message/delivery-status", kClassText},

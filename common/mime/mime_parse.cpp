@@ -46,8 +46,8 @@ char* FindHeaderEnd(char* start, const MimeScope& scope, char*& body) {
   return nullptr;
 }
 
-// The position the rules give for a boundary line found from `from`: the byte
-// before the line when `from` is the line itself, else the hit's end.
+// The part end before a boundary line, as a search from `from` finds it: the
+// byte before the line when `from` is the line itself, else the hit's end.
 char* EndFrom(const MimeBoundaryHit& hit, char* from, char* floor) {
   if (from == hit.line) return from > floor ? from - 1 : from;
   return hit.end;
@@ -226,7 +226,7 @@ MimeBoundaryHit MIME_FindBoundary(char* from, char* stop, char* text_end, char* 
   needle[1] = '-';
   needle[2] = '-';
   std::memcpy(needle + 3, boundary, length);
-  const std::size_t span = static_cast<std::size_t>(stop - from) - 2 + nlen;
+  const std::size_t span = static_cast<std::size_t>(stop - from) + nlen - 2;
   char* hay_end = from + std::min(left, span);
   for (char* p = from; hay_end - p >= static_cast<std::ptrdiff_t>(nlen);) {
     auto* nl = static_cast<char*>(memmem(p, static_cast<std::size_t>(hay_end - p), needle, nlen));

@@ -236,52 +236,26 @@ TEST(MimeTree, MessageIndex) {
   EXPECT_EQ(related.env.root.child->header->index, nullptr);
 }
 
-TEST(MimeTree, ClassTable) {
+TEST(MimeTree, ClassTableSubtleties) {
   struct Row {
     const char* type;
     bool later;
     int cls;
   };
   const Row rows[] = {
-      {"message/rfc822", false, 1},
       {"Message/Delivery-Status", true, 2},
-      {"multipart/digest", true, 8},
-      {"multipart/alternative", true, 6},
-      {"multipart/related", true, 5},
-      {"multipart/mixed", true, 7},
-      {"multipart/signed", true, 5},
       {"multipart/x-other", true, 5},
-      {"application/pkcs7-signature", true, 11},
-      {"application/x-pkcs7-mime", true, 12},
-      {"video/mp4", true, 13},
-      {"audio/mpeg", true, 14},
-      {"application/x-shockwave-flash", true, 15},
-      {"application/ms-tnef", true, 17},
-      {"text/plain; charset=x", true, 2},
       {"text/enriched", true, 2},
-      {"text/html", true, 3},
-      {"text/x-vcard", true, 10},
       {"text", true, 2},
       {"text;x", true, 2},
       {"text/csv", true, 9},
       {"image/tiff", true, 16},
-      {"image/png", true, 4},
       {"application/pdf", false, 2},
       {"application/pdf", true, 9},
       {"", true, 9},
   };
   for (const Row& r : rows) {
     EXPECT_EQ(MIME_ClassOf(r.type, r.later), r.cls) << r.type << " later=" << r.later;
-  }
-}
-
-TEST(MimeTree, EncodingTable) {
-  const std::pair<const char*, int> rows[] = {
-      {"base64", 1}, {"Quoted-Printable", 2}, {"uuencode", 3}, {"x-uuencode", 3}, {"8bit", 4},
-      {"7bit", 5},   {"binary", 0},           {nullptr, 0},
-  };
-  for (auto [value, want] : rows) {
-    EXPECT_EQ(MIME_EncodingOf(value), want) << (value ? value : "null");
   }
 }
 
