@@ -1,3 +1,4 @@
+#include "host/unique_fd.h"
 #include "host/files.h"
 
 #include <fcntl.h>
@@ -11,25 +12,6 @@
 #include <map>
 
 namespace {
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
 
 bool ReadAll(int fd, std::string& data) {
   data.clear();
@@ -80,7 +62,7 @@ bool WriteAll(int fd, std::string_view data) {
 }  // namespace
 
 std::int64_t MFILE_Read(const std::string& path, std::string& data) {
-  Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0 || !ReadAll(fd.get(), data)) {
     data.clear();
     return -1;
@@ -98,7 +80,7 @@ int MFILE_Lock(int fd, int op) {
 
 int MFILE_LockRW(const std::string& path, std::string& data, int flag) {
   int flags = (flag == 1 ? O_RDWR | O_CREAT : O_RDONLY) | O_CLOEXEC | O_NOFOLLOW;
-  Fd fd(open(path.c_str(), flags, 0600));
+  UniqueFd fd(open(path.c_str(), flags, 0600));
   if (fd.get() < 0) return -1;
   if (MFILE_Lock(fd.get(), flag == 1 ? kLockExclusive : kLockShared) != 0) return -2;
   if (!ReadAll(fd.get(), data)) return -3;
@@ -119,7 +101,7 @@ std::string MFILE_StampName() {
 
 int WriteFileAtomic(const std::string& path, std::string_view data, mode_t mode) {
   std::string tmp = path + ".tmp." + MFILE_StampName();
-  Fd fd(open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+  UniqueFd fd(open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
   if (fd.get() < 0) return -1;
   bool ok = WriteAll(fd.get(), data);
   ok = close(fd.release()) == 0 && ok;

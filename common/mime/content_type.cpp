@@ -1,3 +1,4 @@
+#include "host/unique_fd.h"
 #include "common/mime/content_type.h"
 
 #include <fcntl.h>
@@ -140,20 +141,6 @@ State& Module() {
   return state;
 }
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
@@ -214,7 +201,7 @@ bool NewerOrSame(const struct timespec& a, const struct timespec& b) {
 void MagicRules::Load() {
   tried_ = true;
   std::string path = host::RootPath(kMagic);
-  Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st;
   if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     struct stat any;
@@ -240,7 +227,7 @@ bool MagicRules::LoadCompiled(const std::string& text_path, const struct stat& t
     Complain("compiled magic file %s is older than the rules; not used\n", path);
     return false;
   }
-  Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) {
     Complain("can't read compiled magic file %s\n", path);
     return false;
@@ -427,7 +414,7 @@ int CT_CompileMagic() {
   }
   std::string built = work + "/magic.mgc";
   int status = -1;
-  Fd here(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd here(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   magic_t cookie = magic_open(kMagicFlags | MAGIC_CHECK);
   if (here.get() >= 0 && cookie != nullptr && chdir(work.c_str()) == 0) {
     int compiled = magic_compile(cookie, path.c_str());
