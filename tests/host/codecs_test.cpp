@@ -13,18 +13,11 @@
 
 #include <gtest/gtest.h>
 
+#include "support/test_root.h"
+
 namespace {
 
-// Bytes with controls (CR is \x0D, LF \x0A) and non-ASCII made visible.
-std::string Visible(std::string_view s) {
-  std::string out;
-  for (unsigned char c : s) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, c >= 0x20 && c < 0x7f ? "%c" : "\\x%02X", c);
-    out += buf;
-  }
-  return out;
-}
+using testing_support::VisibleHex;
 
 using Decoder = std::function<std::size_t(char*, std::size_t)>;
 
@@ -50,7 +43,7 @@ struct Row {
 
 void ExpectRows(const Decoder& decode, const std::vector<Row>& rows) {
   for (const Row& r : rows) {
-    EXPECT_EQ(Visible(Decode(decode, r.in)), Visible(r.want)) << r.label << ": " << Visible(r.in);
+    EXPECT_EQ(VisibleHex(Decode(decode, r.in)), VisibleHex(r.want)) << r.label << ": " << VisibleHex(r.in);
   }
 }
 
@@ -107,7 +100,7 @@ TEST(Base64, FastPathMatchesData) {
       enc.insert(rng() % (enc.size() + 1), 1, " \r\n\t!~\x80"[rng() % 7]);
     }
     // Junk may land after the pad, where it does not matter.
-    EXPECT_EQ(Decode(kBase64, enc), data) << "round " << round << ": " << Visible(enc);
+    EXPECT_EQ(Decode(kBase64, enc), data) << "round " << round << ": " << VisibleHex(enc);
   }
 }
 
@@ -145,7 +138,7 @@ TEST(QuotedPrintable, EncodeRules) {
            {"77 breaks", std::string(77, 'x'), std::string(75, 'x') + "=\r\nxx"},
            {"triplet not split", std::string(74, 'x') + "\xff", std::string(74, 'x') + "=\r\n=FF"},
        }) {
-    EXPECT_EQ(Visible(MTX_QPEnc(r.in)), Visible(r.want)) << r.label;
+    EXPECT_EQ(VisibleHex(MTX_QPEnc(r.in)), VisibleHex(r.want)) << r.label;
   }
 }
 
@@ -158,9 +151,9 @@ TEST(QuotedPrintable, EncodeDecodeRoundTripsAndKeepsLinesShort) {
     std::size_t line = 0;
     for (char c : enc) {
       line = c == '\n' ? 0 : line + (c != '\r');
-      ASSERT_LE(line, 76u) << Visible(enc);
+      ASSERT_LE(line, 76u) << VisibleHex(enc);
     }
-    EXPECT_EQ(Visible(Decode(kQp, enc)), Visible(data)) << Visible(enc);
+    EXPECT_EQ(VisibleHex(Decode(kQp, enc)), VisibleHex(data)) << VisibleHex(enc);
   }
 }
 
@@ -203,7 +196,7 @@ TEST(Uuencode, BeginLineGivesName) {
     char name[64] = "junk";
     s.resize(MTX_UUDec2(s.data(), s.size(), name, r.name_size));
     EXPECT_EQ(name, r.want_name) << r.label;
-    EXPECT_EQ(Visible(s), Visible(r.want)) << r.label;
+    EXPECT_EQ(VisibleHex(s), VisibleHex(r.want)) << r.label;
   }
 }
 
@@ -224,7 +217,7 @@ TEST(Codecs, ExtraWhiteSpaceChangesNothing) {
             "\r\nM5&AE('%U:6-K(&)R;W=N(&9O>\"!J=6UP<R!O=F5R('1H92!L87IY(&1O9RX@  \r\n\r\n"
             "4,#$R,S0U-C<X.2!A;F0@;6]R92$`\t\r\n`\r\nend \r\n"},
        }) {
-    EXPECT_EQ(Visible(Decode(*c.decode, c.spaced)), Visible(Decode(*c.decode, c.plain))) << c.label;
+    EXPECT_EQ(VisibleHex(Decode(*c.decode, c.spaced)), VisibleHex(Decode(*c.decode, c.plain))) << c.label;
   }
 }
 
@@ -241,7 +234,7 @@ TEST(Codecs, EveryPrefixStaysInItsBuffer) {
     for (std::size_t k = 0; k <= sample.size(); ++k) {
       auto buf = std::make_unique<char[]>(k);
       std::memcpy(buf.get(), sample.data(), k);
-      EXPECT_LE((*decode)(buf.get(), k), k) << Visible(sample.substr(0, k));
+      EXPECT_LE((*decode)(buf.get(), k), k) << VisibleHex(sample.substr(0, k));
     }
   }
 }

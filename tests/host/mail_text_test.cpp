@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/test_root.h"
+
 #include "host/charset.h"
 #include "host/encoded_words.h"
 #include "host/japanese.h"
@@ -20,15 +22,7 @@
 
 namespace {
 
-std::string Visible(std::string_view s) {
-  std::string out;
-  for (unsigned char c : s) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, c >= 0x20 && c < 0x7f ? "%c" : "\\x%02X", c);
-    out += buf;
-  }
-  return out;
-}
+using testing_support::VisibleHex;
 
 // ---- RFC 2047 -------------------------------------------------------------
 
@@ -62,7 +56,7 @@ TEST(EncodedWords, DecodeInPlace) {
        }) {
     std::string text = r.in;
     std::string charset = MSTR_Decode(text.data());
-    EXPECT_EQ(Visible(text.c_str()), Visible(r.want)) << r.label;
+    EXPECT_EQ(VisibleHex(text.c_str()), VisibleHex(r.want)) << r.label;
     EXPECT_EQ(charset, r.want_charset) << r.label;
   }
   EXPECT_EQ(MSTR_Decode(nullptr), "");
@@ -173,7 +167,7 @@ TEST(SafeFileName, ReplacesUnsafeAndKeepsCharacters) {
     char out[64];
     std::memset(out, 'Z', sizeof out);
     EXPECT_EQ(MLG_SafeFileName(r.in, out, r.size, r.scheme), out);
-    EXPECT_EQ(Visible(out), Visible(r.want)) << r.label;
+    EXPECT_EQ(VisibleHex(out), VisibleHex(r.want)) << r.label;
     EXPECT_LT(strlen(out), r.size) << r.label;
   }
   char out[8];
@@ -213,7 +207,7 @@ TEST(Japanese, Jis2Sjis) {
            {"unknown escape: unchanged", "\x1b$Aab", "\x1b$Aab"},
            {"8-bit: unchanged", "\x1b$BF|\x1b(B\xe9", "\x1b$BF|\x1b(B\xe9"},
        }) {
-    EXPECT_EQ(Visible(Jis2Sjis(r.in)), Visible(r.want)) << r.label;
+    EXPECT_EQ(VisibleHex(Jis2Sjis(r.in)), VisibleHex(r.want)) << r.label;
   }
 }
 
@@ -233,7 +227,7 @@ TEST(Japanese, Jis2SjisAgreesWithIconv) {
       iconv(cd, nullptr, nullptr, nullptr, nullptr);
       if (iconv(cd, &src, &left, &dst, &room) == static_cast<std::size_t>(-1)) continue;
       ++compared;
-      ASSERT_EQ(Visible(Jis2Sjis(jis)), Visible(std::string(out, dst - out)))
+      ASSERT_EQ(VisibleHex(Jis2Sjis(jis)), VisibleHex(std::string(out, dst - out)))
           << std::hex << j1 << " " << j2;
     }
   }
@@ -245,7 +239,7 @@ TEST(Japanese, Euc2Sjis) {
   MLG_JPInit();
   std::string out;
   EXPECT_EQ(MLG_JPEuc2Sjis("a\xc6\xfc\xcb\xdc\x8e\xb1\xad\xa1", out), 0);
-  EXPECT_EQ(Visible(out), Visible("a\x93\xfa\x96\x7b\xb1\x87\x40"));
+  EXPECT_EQ(VisibleHex(out), VisibleHex("a\x93\xfa\x96\x7b\xb1\x87\x40"));
   EXPECT_EQ(MLG_JPEuc2Sjis("ok\xc6", out), -1);  // cut character
   EXPECT_EQ(out, "ok\xc6");
   EXPECT_EQ(MLG_JPEuc2Sjis("", out), 0);

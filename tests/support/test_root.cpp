@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -84,6 +85,16 @@ std::string Visible(std::string_view text) {
       case '\0': out += "\\0"; break;
       default: out += static_cast<char>(c);
     }
+  }
+  return out;
+}
+
+std::string VisibleHex(std::string_view text) {
+  std::string out;
+  for (unsigned char c : text) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, c >= 0x20 && c < 0x7f ? "%c" : "\\x%02X", c);
+    out += buf;
   }
   return out;
 }

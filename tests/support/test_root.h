@@ -38,5 +38,7 @@ class TestRoot {
 
 // Shows CR, LF, TAB and NUL of a text, for readable failures.
 std::string Visible(std::string_view text);
+// Shows every byte outside printable ASCII as \xNN (CR is \x0D, LF \x0A).
+std::string VisibleHex(std::string_view text);
 
 }  // namespace testing_support
