@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -26,6 +28,8 @@ constexpr OML_Decl kDecls[] = {
     {"$size", OML_CALLBACK, nullptr},     {"$ishtml", OML_TEXT, ""},
     {"$atid", OML_TEXT, ""},        {"$ifninsert", OML_BLOCK, "1"},
     {"$ifinsert", OML_BLOCK, "1"},  {"$ins_text", OML_TEXT, ""},
+    {"$countlimit", OML_INT, "0"},  {"$sizelimit", OML_INT, "0"},
+    {"$countleft", OML_INT, "0"},   {"$sizeleft", OML_INT, "0"},
 };
 
 constexpr int kNameBuffer = 4096;
@@ -72,6 +76,22 @@ std::string EscapeInsertedText(const std::string& text) {
   std::string result = std::move(out.data);
   MEM_WFPClose(out);
   return result;
+}
+
+// The limits of the list and the room left, for the page to show. An
+// integer variable holds an int: larger sizes show as INT_MAX.
+void BindLimits(OML_Handle& page, const AttachTable& t) {
+  auto clamp = [](std::int64_t v) {
+    return static_cast<int>(std::clamp<std::int64_t>(v, 0, INT_MAX));
+  };
+  int count_limit = AD_CountLimit();
+  std::int64_t size_limit = AD_SizeLimit();
+  std::int64_t listed = 0;
+  for (int i = 0; i < t.count; ++i) listed += t.records[i].size;
+  OML_IntSet(page, "$countlimit", count_limit);
+  OML_IntSet(page, "$sizelimit", clamp(size_limit));
+  OML_IntSet(page, "$countleft", std::max(count_limit - t.count, 0));
+  OML_IntSet(page, "$sizeleft", clamp(size_limit - listed));
 }
 
 std::string Escaped(const char* text) { return text ? HtmlEscape(text) : std::string(); }
@@ -133,6 +153,7 @@ void AD_AttachPage(int code, const char* name, const char* virus) {
   }
   OML_IntSet(page, "$ERRORMSG", code);
   OML_IntSet(page, "$count", t.count);
+  BindLimits(page, t);
   static std::int64_t size_sum = 0;
   OML_FPSet(page, "$keepname", AD_PrintKeepNames, nullptr);
   OML_FPSet(page, "$choice", AD_PrintChoices, &size_sum);

@@ -1,0 +1,152 @@
+// The admission of one new file, shared by every source: diversion to the
+// inserted text, the count and size limits, the virus check, the stored copy
+// and the list entry.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <string_view>
+#include <vector>
+
+#include "attachdesk/handlers.h"
+#include "attachdesk/intake.h"
+#include "attachdesk/state.h"
+#include "host/html_text.h"
+#include "host/log.h"
+#include "host/session.h"
+#include "host/site.h"
+#include "host/strings.h"
+
+std::string AD_Format(const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  va_list copy;
+  va_copy(copy, ap);
+  int n = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string out;
+  if (n > 0) {
+    out.resize(static_cast<std::size_t>(n) + 1);
+    std::vsnprintf(out.data(), out.size(), format, ap);
+    out.resize(static_cast<std::size_t>(n));
+  }
+  va_end(ap);
+  return out;
+}
+
+int AD_CountLimit() {
+  return std::clamp(GINI().attach_count_limit, 0, kAttachAddLimit);
+}
+
+std::int64_t AD_SizeLimit() {
+  std::int64_t kb = level_priv_attachsize(session().level);
+  if (kb <= 0) return 0;
+  if (kb > (std::numeric_limits<std::int64_t>::max() >> 10)) {
+    return std::numeric_limits<std::int64_t>::max();
+  }
+  return kb << 10;
+}
+
+bool AD_PathFitsRecord(const std::string& path, const char* function) {
+  if (path.size() < sizeof AttachRecord::path && path.find(';') == std::string::npos) return true;
+  LOG_FileLine(ErrorLogPath(), "%s: stored name %s cannot be listed", function, path.c_str());
+  return false;
+}
+
+// The data goes straight from the request body to the file, in as many
+// writes as the system needs.
+int AD_StoreCopy(const std::string& path, const char* data, std::int64_t length) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    LOG_FileLine(ErrorLogPath(), "AD_StoreCopy: open %s: %s", path.c_str(), std::strerror(errno));
+    return -1;
+  }
+  std::int64_t done = 0;
+  while (done < length) {
+    std::size_t chunk = static_cast<std::size_t>(
+        std::min<std::int64_t>(length - done, std::numeric_limits<ssize_t>::max()));
+    ssize_t n = write(fd, data + done, chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      LOG_FileLine(ErrorLogPath(), "AD_StoreCopy: write %s: %s", path.c_str(),
+                   n < 0 ? std::strerror(errno) : "nothing written");
+      close(fd);
+      unlink(path.c_str());
+      return -1;
+    }
+    done += n;
+  }
+  if (close(fd) != 0) {
+    LOG_FileLine(ErrorLogPath(), "AD_StoreCopy: close %s: %s", path.c_str(), std::strerror(errno));
+    unlink(path.c_str());
+    return -1;
+  }
+  return 0;
+}
+
+void AD_InsertText(const char* type, const char* data, std::int64_t length) {
+  if (data == nullptr || length <= 0) return;
+  MEM_WFP& out = AD_GetIntake().insertion;
+  const char* ishtml = AD_GetState().ishtml;
+  const std::size_t size = static_cast<std::size_t>(length);
+  if (ishtml && *ishtml) {
+    bool plain = StartsWithNoCase(type ? type : "", "text/plain");
+    if (plain) MEM_WFPPrintf(out, "<PRE>");
+    MEM_WFPWrite(out, data, size, 0);
+    if (plain) MEM_WFPPrintf(out, "</PRE>");
+    return;
+  }
+  if (!StartsWithNoCase(type ? type : "", "text/html")) {
+    MEM_WFPWrite(out, data, size, 0);
+    return;
+  }
+  std::vector<char> copy;
+  try {
+    copy.assign(data, data + size);
+  } catch (const std::bad_alloc&) {
+    return;  // no room for the copy: nothing is inserted
+  }
+  std::size_t copy_length = copy.size();
+  MCC_HtmlTagRemove(data, size, copy.data(), &copy_length);
+  MEM_WFPWrite(out, copy.data(), copy_length, 0);
+}
+
+int AD_Admit(const char* name, const char* data, std::int64_t length, const char* type,
+             const AD_StoreFn& store, int flags) {
+  AD_Intake& in = AD_GetIntake();
+  std::string_view kind = type ? type : "";
+  if (!(flags & kAdmitNoDivert) && AD_IsInsertMode()) {
+    bool text =
+        (flags & kAdmitTypeNoCase) ? StartsWithNoCase(kind, "text") : kind.starts_with("text");
+    if (text) {
+      AD_InsertText(type, data, length);
+      return 1;
+    }
+  }
+  if (ATT_Table().count + 1 > AD_CountLimit()) AD_Refuse(kAdCountLimit, nullptr, nullptr);
+  // A record keeps its size in 32 bits: a larger file cannot be listed.
+  if (length > std::numeric_limits<std::int32_t>::max() || in.total + length > AD_SizeLimit()) {
+    AD_Refuse(kAdSizeLimit, nullptr, nullptr);
+  }
+  if (!(flags & kAdmitNoScan)) {
+    std::optional<std::string> virus;
+    if (AD_VirusCheck(name, data, length, virus) == 1) {
+      AD_State& st = AD_GetState();
+      st.virus_msg = virus;
+      AD_Refuse(kAdVirus, name, st.virus_msg ? st.virus_msg->c_str() : nullptr);
+    }
+  }
+  AttachRecord record{};
+  if (!store || store(record) != 0) return -1;
+  record.size = static_cast<std::int32_t>(length);
+  ATT_ListAdd(record);  // cannot be full: the count limit is at most what it holds
+  in.total += length;
+  in.changed = true;
+  return 0;
+}

@@ -1,0 +1,176 @@
+// The form's source of new files: removals chosen on the page, the upload
+// fields "newfile", "newfile01" ... "newfile255", and one URL in "newfile2".
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "attachdesk/handlers.h"
+#include "attachdesk/intake.h"
+#include "attachdesk/state.h"
+#include "common/attach/attach_list.h"
+#include "common/mime/content_type.h"
+#include "host/cgi_request.h"
+#include "host/charset.h"
+#include "host/fetch.h"
+#include "host/names.h"
+#include "host/root.h"
+#include "host/session.h"
+#include "host/strings.h"
+#include "host/unicode_text.h"
+
+namespace {
+
+constexpr int kUploadFields = 256;
+constexpr std::size_t kNameBuffer = 4096;
+
+// Removes the entries chosen on the page. The positions were numbered before
+// this request removed anything; the k-th value is lowered by k, which keeps
+// positions that arrive in ascending order (as browsers send them) right.
+void RemoveChosen() {
+  int cursor = 0;
+  for (int k = 0;; ++k) {
+    const char* value = MCGI_VarStrMGet("choice", &cursor, 0);
+    if (value == nullptr) break;
+    char* end = nullptr;
+    errno = 0;
+    long position = std::strtol(value, &end, 10);
+    if (end == value || *end != '\0' || errno == ERANGE) continue;  // not a position
+    if (position - k < 0 || position - k >= ATT_Table().count) continue;
+    if (ATT_ListRemove(static_cast<int>(position - k)) == 1) AD_GetIntake().changed = true;
+  }
+}
+
+const std::string& ComposeId() {
+  return *AD_GetState().cpid;
+}
+
+// One upload field. The data stays where the request holds it and is written
+// straight to the stored copy.
+void Upload(int index) {
+  std::string field = index == 0 ? "newfile" : AD_Format("newfile%.2d", index);
+  const char* client = nullptr;
+  const char* data = nullptr;
+  std::int64_t length = 0;
+  MCGI_FileGet(field, &client, &data, &length);
+
+  std::string name = client ? client : "";
+  bool converted = false;
+  char buffer[kNameBuffer];
+  int flag = 0;
+  int user_value = MLC_CharsetWEncToValue(UserCharset());
+  if (MLC_UText2Unicode(name, buffer, sizeof buffer, user_value, &flag)) {
+    name = Uni2Unicode(buffer, flag);
+    converted = true;
+  }
+  if (length <= 0) {
+    if (!name.empty()) AD_GetIntake().empty_upload = kAdEmptyUpload;
+    return;
+  }
+  const std::string type = CT_Guess(data, static_cast<std::size_t>(length), name.c_str());
+
+  AD_Admit(name.c_str(), data, length, type.c_str(), [&](AttachRecord& record) {
+    const AD_Intake& in = AD_GetIntake();
+    std::string path = AD_Format("%s/%s_%s_A_%d_%d", host::TmpDir().c_str(),
+                                 session().user_id.c_str(), ComposeId().c_str(), in.pid, index);
+    if (!AD_PathFitsRecord(path, "Upload")) return -1;
+    if (AD_StoreCopy(path, data, length) != 0) return -1;
+    std::string charset = converted ? MLC_CharsetToWEncName(kCharsetUtf8) : UserCharset();
+    std::string base(MLG_ExtractFilename(name, MLC_CharsetWEncToValue(charset)));
+    const char* shown = AD_NameForCharset(base.c_str(), charset.c_str());
+    ATT_SetField(record.name, sizeof record.name, shown ? shown : "");
+    if (converted) ATT_SetField(record.charset, sizeof record.charset, charset);
+    MSTR_Copy(record.path, sizeof record.path, path);
+    return 0;
+  });
+}
+
+// Reads a stored file whole, never through a link: its length, or -1.
+std::int64_t ReadStored(const std::string& path, std::string& data) {
+  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return -1;
+  }
+  data.resize(static_cast<std::size_t>(st.st_size));
+  std::size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = read(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  close(fd);
+  data.resize(done);  // a file that shrank meanwhile counts as what was read
+  return static_cast<std::int64_t>(done);
+}
+
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// The URL as it is fetched: a bare host gets "http://" and "/", a text with
+// a path but no scheme gets "http://", and a scheme with a host but no path
+// gets "/".
+std::string NormaliseUrl(std::string url) {
+  if (url.find('/') == std::string::npos) {
+    url = "http://" + url + "/";
+  } else if (url.find("://") == std::string::npos) {
+    url = "http://" + url;
+  }
+  std::size_t scheme = url.find("://");
+  if (scheme != std::string::npos && url.find('/', scheme + 3) == std::string::npos) url += '/';
+  return url;
+}
+
+// The URL field. The fetched file is listed where the fetch left it; one
+// that is refused or diverted to the inserted text stays there unlisted.
+void FetchUrl() {
+  const char* client = nullptr;
+  const char* text = nullptr;
+  std::int64_t length = 0;
+  MCGI_FileGet("newfile2", &client, &text, &length);
+  if (length <= 0) return;
+  // The text of an input field; blanks around it are not part of a URL.
+  std::string url(text, static_cast<std::size_t>(length));
+  url.erase(0, url.find_first_not_of(" \t\r\n"));
+  while (!url.empty() && IsSpace(url.back())) url.pop_back();
+  if (url.empty()) return;
+  url = NormaliseUrl(std::move(url));
+
+  const AD_Intake& in = AD_GetIntake();
+  std::string path = AD_Format("%s/%s_%s_H_%d", host::TmpDir().c_str(), session().user_id.c_str(),
+                               ComposeId().c_str(), in.pid);
+  if (!AD_PathFitsRecord(path, "FetchUrl")) return;
+  if (MNET_Fetch2File(url.c_str(), path, 1) != 0) return;
+  std::string data;
+  std::int64_t got = ReadStored(path, data);
+  if (got <= 0) return;
+  const std::string type = CT_Guess(data.data(), data.size(), path.c_str());
+  // Its length counts once against the size limit, as an upload's does.
+  AD_Admit(url.c_str(), data.data(), got, type.c_str(), [&](AttachRecord& record) {
+    std::string base(purename(url));
+    const char* shown = AD_NameForUser(base.c_str());
+    ATT_SetField(record.name, sizeof record.name, shown ? shown : "");
+    MSTR_Copy(record.path, sizeof record.path, path);
+    return 0;
+  });
+}
+
+}  // namespace
+
+void AD_FormSource() {
+  // Without a compose identifier no window's files may be touched: there is
+  // no list to remove from, and new files would have no list to join, so
+  // none are stored or fetched.
+  if (!AD_GetState().cpid) return;
+  RemoveChosen();
+  for (int i = 0; i < kUploadFields; ++i) Upload(i);
+  FetchUrl();
+}

@@ -1,0 +1,50 @@
+// The virus check of a new file with the site's scan engine.
+#include <climits>
+#include <cstring>
+#include <string>
+
+#include "attachdesk/handlers.h"
+#include "common/virus/avscan.h"
+#include "common/virus/virus_scan.h"
+#include "host/log.h"
+#include "host/session.h"
+#include "host/site.h"
+
+int AD_VirusCheck(const char* name, const char* data, std::int64_t length,
+                  std::optional<std::string>& virus) {
+  virus.reset();
+  if (level_priv_check(session().level, kPrivVirusScan) == 0) return 0;
+  if (data == nullptr || length <= 0) return -1;
+  if (length > INT_MAX) {  // beyond what an engine call takes
+    LOG_FileLine(ErrorLogPath(), "AD_VirusCheck: %s not scanned: %lld bytes", name ? name : "",
+                 static_cast<long long>(length));
+    return -1;
+  }
+  AVS_Context ctx;
+  if (AVS_Open(ctx, nullptr) == 0) {
+    LOG_FileLine(ErrorLogPath(), "AD_VirusCheck: AVS_Open failed: %s not scanned",
+                 name ? name : "");
+    return -1;
+  }
+  int result = VIR_Scan(ctx, 0, data, static_cast<int>(length), nullptr, nullptr, nullptr);
+  int answer = 0;
+  if (result > 0) {
+    char file[512] = "";
+    char found[512] = "";
+    int code = 0;
+    const char* cursor = nullptr;
+    VIR_ReportNext(ctx.report, file, found, &code, &cursor);
+    const char* path = name ? name : "";
+    const char* slash = std::strrchr(path, '/');
+    const char* base = slash ? slash + 1 : path;
+    const char* address = session().address.c_str();
+    VIR_Log("ATTACH", found, base, address, address, path);
+    virus = std::string(found);
+    answer = 1;
+  } else if (result < 0) {
+    LOG_FileLine(ErrorLogPath(), "AD_VirusCheck: VIR_Scan answered %d for %s", result,
+                 name ? name : "");
+  }
+  AVS_Close(&ctx);
+  return answer;
+}

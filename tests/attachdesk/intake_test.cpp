@@ -1,0 +1,676 @@
+// The attachment intake: uploads, the URL, limits, the virus check, inserted
+// text and stored copies, with attachdesk run as a CGI program; and the host
+// helpers it uses for names and HTML text.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "attachdesk/handlers.h"
+#include "host/charset.h"
+#include "host/html_text.h"
+#include "host/japanese_width.h"
+#include "host/session.h"
+#include "host/unicode_text.h"
+#include "support/cgi_run.h"
+#include "support/test_root.h"
+
+using testing::ElementsAre;
+using testing::HasSubstr;
+using testing::Not;
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The page's variables in a fixed shape.
+constexpr char kProbe[] =
+    "E=$ERRORMSG|V=$virusfile/$virusmsg|N=$count|T=$ins_text"
+    "|L=$countlimit/$countleft/$sizelimit/$sizeleft\n";
+
+class IntakeTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    root.AddUser("alice");
+    root.Write("httpd/template/en/attach.dat", kProbe);
+    root.Write("httpd/template/en/dc_attach.dat", kProbe);
+    for (const char* conf : {"mime.types", "magic"}) {
+      root.Write(std::string("httpd/conf/") + conf,
+                 ReadFile(std::string(AD_SOURCE_DIR) + "/conf/" + conf));
+    }
+  }
+
+  static std::string ReadFile(const std::string& path) {
+    std::string data;
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return data;
+    char buf[65536];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) data.append(buf, n);
+    fclose(f);
+    return data;
+  }
+
+  CgiResult Post(const std::string& body, const std::string& content_type,
+                 std::function<void()> in_child = nullptr) {
+    CgiRequest req;
+    req.method = "POST";
+    req.content_type = content_type;
+    req.body = body;
+    req.env["AD_ENGINE_LOG"] = root.Path("engine.log");
+    req.in_child = std::move(in_child);
+    return RunCgi("attachdesk", root.path(), req);
+  }
+  CgiResult Post(const Multipart& form, std::function<void()> in_child = nullptr) {
+    return Post(form.Body(), form.ContentType(), std::move(in_child));
+  }
+
+  // A list of entries with stored files, sizes 10, 20, 30, ...
+  void List(const std::string& cpid, int entries) {
+    std::string text;
+    for (int i = 0; i < entries; ++i) {
+      std::string sub = "tmp/alice_" + cpid + "_A_1_" + std::to_string(i);
+      root.Write(sub, "x");
+      text += "0;;;old" + std::to_string(i) + ".txt;" + root.Path(sub) + ";" +
+              std::to_string(10 * (i + 1)) + "\n";
+    }
+    root.Write("tmp/alice_" + cpid + "_Attach.dat", text);
+  }
+
+  std::vector<std::string> ListLines(const std::string& cpid) {
+    std::vector<std::string> lines;
+    std::string text = root.Read("tmp/alice_" + cpid + "_Attach.dat");
+    for (size_t at = 0; at < text.size();) {
+      size_t nl = text.find('\n', at);
+      if (nl == std::string::npos) nl = text.size();
+      lines.push_back(text.substr(at, nl - at));
+      at = nl + 1;
+    }
+    return lines;
+  }
+
+  // Files in tmp whose names contain `part`, sorted.
+  std::vector<std::string> Tmp(const std::string& part = "") {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(root.Path("tmp"))) {
+      std::string name = e.path().filename().string();
+      if (name.find(part) != std::string::npos) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  std::string Line(const std::string& name, const std::string& stored, size_t size,
+                   const std::string& charset = "") {
+    return "0;;" + charset + ";" + name + ";" + root.Path("tmp/" + stored) + ";" +
+           std::to_string(size);
+  }
+
+  void Engine() {
+    root.Write("etc/avscan.conf",
+               "Vendor = test\nEngineLib = " + std::string(AD_LIB_DIR) + "/libtav_marker.so\n");
+    root.Write("engine.log", "");
+  }
+
+  TestRoot root;
+};
+
+// The process id in a stored name "alice_<cpid>_A_<pid>_<i>".
+std::string PidOf(const std::string& stored) {
+  size_t a = stored.find("_A_");
+  if (a == std::string::npos) a = stored.find("_H_");
+  std::string rest = stored.substr(a + 3);
+  return rest.substr(0, rest.find('_'));
+}
+
+TEST_F(IntakeTest, UploadFieldsNameTheStoredCopies) {
+  Multipart form;
+  form.Field("atid", "1");
+  form.File("newfile", "C:\\docs\\a.txt", "aaa");
+  form.File("newfile01", "b.bin", "bb");
+  form.File("newfile05", "/home/u/c.bin", "c");
+  form.File("newfile100", "d.bin", "dddd");
+  form.File("newfile255", "e.bin", "e");
+  form.File("newfile1", "not-a-field.bin", "x");  // fields are numbered with two digits
+  form.File("newfile256", "beyond.bin", "x");
+  CgiResult r = Post(form);
+  ASSERT_EQ(r.status, 0) << r.error;
+  EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=5|"));
+
+  std::vector<std::string> stored = Tmp("_A_");
+  ASSERT_EQ(stored.size(), 5u);
+  std::string pid = PidOf(stored[0]);
+  std::string prefix = "alice_1_A_" + pid + "_";
+  EXPECT_THAT(ListLines("1"),
+              ElementsAre(Line("a.txt", prefix + "0", 3), Line("b.bin", prefix + "1", 2),
+                          Line("c.bin", prefix + "5", 1), Line("d.bin", prefix + "100", 4),
+                          Line("e.bin", prefix + "255", 1)));
+  EXPECT_EQ(root.Read("tmp/" + prefix + "100"), "dddd");
+  struct stat st;
+  ASSERT_EQ(stat(root.Path("tmp/" + prefix + "0").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_THAT(Tmp(".lock"), ElementsAre());  // the window's turn leaves no file
+}
+
+TEST_F(IntakeTest, RemovalsComeBeforeUploads) {
+  List("1", 2);
+  Multipart form;
+  form.Field("atid", "1").Field("choice", "0").File("newfile", "new.txt", "n");
+  CgiResult r = Post(form);
+  EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=2|"));
+  std::vector<std::string> lines = ListLines("1");
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_THAT(lines[0], HasSubstr(";old1.txt;"));
+  EXPECT_THAT(lines[1], HasSubstr(";new.txt;"));
+}
+
+TEST_F(IntakeTest, CountLimitRefusesTheFirstFileBeyondIt) {
+  root.Site("AttachCountLimit = 3");
+  List("1", 3);
+  std::string before = root.Read("tmp/alice_1_Attach.dat");
+  Multipart form;
+  form.Field("atid", "1").File("newfile", "a.bin", "data");
+  CgiResult r = Post(form);
+  EXPECT_THAT(r.page, HasSubstr("E=1|V=/|N=3|"));
+  EXPECT_THAT(r.page, HasSubstr("|L=3/0/"));
+  EXPECT_THAT(Tmp("_A_"), ElementsAre("alice_1_A_1_0", "alice_1_A_1_1", "alice_1_A_1_2"));
+  EXPECT_EQ(root.Read("tmp/alice_1_Attach.dat"), before);
+}
+
+TEST_F(IntakeTest, SizeLimitAcceptsTheExactTotal) {
+  root.Site("Level0.AttachSizeKB = 1");  // 1024 bytes; the list holds 60
+  struct Case {
+    size_t size;
+    const char* page;
+    size_t stored;
+  } cases[] = {
+      {964, "E=0|V=/|N=4|T=|L=20/16/1024/0\n", 4},
+      {965, "E=2|V=/|N=3|T=|L=20/17/1024/964\n", 3},
+  };
+  for (const Case& c : cases) {
+    for (const auto& name : Tmp()) fs::remove(root.Path("tmp/" + name));
+    List("1", 3);
+    Multipart form;
+    form.Field("atid", "1").File("newfile", "f.bin", std::string(c.size, 'x'));
+    CgiResult r = Post(form);
+    EXPECT_EQ(r.page, c.page) << c.size;
+    EXPECT_EQ(Tmp("_A_").size(), c.stored) << c.size;
+    EXPECT_EQ(ListLines("1").size(), c.stored) << c.size;
+  }
+}
+
+TEST_F(IntakeTest, LimitsAreComputedIn64Bits) {
+  // 4 GiB: shifted in 32 bits this limit would be 0.
+  root.Site("Level0.AttachSizeKB = 4194304");
+  root.Site("AttachCountLimit = 1000");  // more than a list holds: 255
+  Multipart form;
+  form.Field("atid", "1").File("newfile", "f.bin", "0123456789");
+  CgiResult r = Post(form);
+  EXPECT_EQ(r.page, "E=0|V=/|N=1|T=|L=255/254/2147483647/2147483647\n");
+}
+
+TEST_F(IntakeTest, InsertModeDivertsTextFiles) {
+  const std::string png = std::string("\x89PNG\r\n\x1a\n", 8) + std::string(24, '\0');
+  const std::string html =
+      "<html><head><style>p { color: red }</style><title>T</title></head>"
+      "<body><p>Hi &amp; <b>you</b></p><script>alert(1)</script></body></html>";
+  struct Case {
+    const char* name;
+    bool ishtml;
+    const char* file;
+    std::string data;
+    const char* ins_text;
+  } cases[] = {
+      {"plain into HTML", true, "note.txt", "hello <b>\n",
+       "&lt;PRE&gt;hello &lt;b&gt;\n&lt;/PRE&gt;"},
+      {"HTML into HTML", true, "page.html", "<i>x</i>", "&lt;i&gt;x&lt;/i&gt;"},
+      {"HTML into plain", false, "page.html", html, "T\nHi &amp; you\n"},
+      {"plain into plain", false, "note.txt", "a<b", "a&lt;b"},
+  };
+  for (const Case& c : cases) {
+    for (const auto& name : Tmp()) fs::remove(root.Path("tmp/" + name));
+    Multipart form;
+    form.Field("atid", "insert1");
+    if (c.ishtml) form.Field("ishtml", "1");
+    form.File("newfile", c.file, c.data).File("newfile01", "pic.png", png);
+    CgiResult r = Post(form);
+    EXPECT_THAT(r.page, HasSubstr(std::string("N=1|T=") + c.ins_text + "|")) << c.name;
+    std::vector<std::string> lines = ListLines("1");
+    ASSERT_EQ(lines.size(), 1u) << c.name;
+    EXPECT_THAT(lines[0], HasSubstr(";pic.png;")) << c.name;
+    EXPECT_THAT(lines[0], testing::EndsWith("_1;32")) << c.name;
+    EXPECT_THAT(Tmp("_A_"), testing::SizeIs(1)) << c.name;  // the text file is not stored
+  }
+}
+
+// A text already taken for the message body stays on the page when a later
+// file of the same request is refused.
+TEST_F(IntakeTest, InsertedTextSurvivesALaterRefusal) {
+  root.Site("AttachCountLimit = 0");
+  Multipart form;
+  form.Field("atid", "insert1");
+  form.File("newfile", "note.txt", "keep me\n");
+  form.File("newfile01", "pic.bin", std::string("\x89PNG\r\n\x1a\n", 8) + std::string(24, '\0'));
+  CgiResult r = Post(form);
+  EXPECT_THAT(r.page, HasSubstr("E=1|"));
+  EXPECT_THAT(r.page, HasSubstr("|T=keep me\n|"));
+}
+
+TEST_F(IntakeTest, EmptyUploadWithANameGivesCode5AfterTheOthers) {
+  Multipart form;
+  form.Field("atid", "1");
+  form.File("newfile", "empty.txt", "");
+  form.File("newfile01", "b.txt", "bb");
+  form.File("newfile02", "", "");  // a field left empty: no name, no data
+  EXPECT_THAT(Post(form).page, HasSubstr("E=5|V=/|N=1|"));
+
+  Multipart quiet;
+  quiet.Field("atid", "2").File("newfile", "", "");
+  EXPECT_THAT(Post(quiet).page, HasSubstr("E=0|V=/|N=0|"));
+}
+
+TEST_F(IntakeTest, VirusScanFollowsTheLevelAndTheEngine) {
+  struct Case {
+    const char* name;
+    bool privilege;
+    bool engine;
+    bool scanned;
+  } cases[] = {
+      {"no privilege 128", false, true, false},
+      {"no engine", true, false, false},
+  };
+  for (const Case& c : cases) {
+    for (const auto& name : Tmp()) fs::remove(root.Path("tmp/" + name));
+    root.Write("etc/site.conf", c.privilege ? "Level0.Privileges = 128\n" : "");
+    fs::remove(root.Path("etc/avscan.conf"));
+    if (c.engine) Engine();
+    root.Write("engine.log", "");
+    Multipart form;
+    form.Field("atid", "1").File("newfile", "bad.bin", "VIRUS-MARKER Eicar");
+    CgiResult r = Post(form);
+    EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=1|")) << c.name;  // let in unscanned
+    EXPECT_EQ(root.Read("engine.log").find("scan\t") != std::string::npos, c.scanned) << c.name;
+  }
+  EXPECT_THAT(root.Read("log/error.log"), HasSubstr("AD_VirusCheck: AVS_Open failed"));
+}
+
+TEST_F(IntakeTest, InfectedUploadIsRefusedAfterTheFilesBeforeIt) {
+  root.Site("Level0.Privileges = 128");
+  Engine();
+  Multipart form;
+  form.Field("atid", "1");
+  form.File("newfile", "clean.txt", "nothing here");
+  form.File("newfile01", "C:\\dir\\bad<1>.exe", "xx VIRUS-MARKER <Evil> xx");
+  form.File("newfile02", "later.txt", "never reached");
+  CgiResult r = Post(form);
+  EXPECT_THAT(r.page, HasSubstr("E=4|V=bad&lt;1&gt;.exe/&lt;Evil&gt;|N=1|"));
+  std::vector<std::string> stored = Tmp("_A_");
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_THAT(stored[0], testing::EndsWith("_0"));
+  ASSERT_EQ(ListLines("1").size(), 1u);
+  EXPECT_THAT(ListLines("1")[0], HasSubstr(";clean.txt;"));
+
+  std::string log;
+  for (const auto& e : fs::directory_iterator(root.Path("log"))) {
+    if (e.path().filename().string().starts_with("virus.log.")) log += ReadFile(e.path());
+  }
+  EXPECT_THAT(
+      log, testing::MatchesRegex("[0-9/]+ [0-9:]+\t<Evil>\talice@localhost\talice@localhost\t"
+                                 "C:\\\\dir\\\\bad<1>\\.exe\tATTACH\tC:\\\\dir\\\\bad<1>\\.exe\n"));
+}
+
+// A file name in a filename* parameter (RFC 5987), which can carry any byte.
+std::string ExtNamePart(const std::string& boundary, const std::string& field,
+                        const std::string& encoded, const std::string& data) {
+  return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + field +
+         "\"; filename*=UTF-8''" + encoded + "\r\n\r\n" + data + "\r\n";
+}
+
+TEST_F(IntakeTest, ClientNamesNeverAddALine) {
+  const std::string b = "zzb";
+  std::string body = "--" + b + "\r\nContent-Disposition: form-data; name=\"atid\"\r\n\r\n1\r\n";
+  // "a CR LF 0;;;x;evil;1 LF b;c.txt" and "&#59;;&#12": the first would be two
+  // lines, the second ends in an unclosed reference that would swallow the
+  // field separator after it.
+  body += ExtNamePart(b, "newfile", "a%0D%0A0%3B%3B%3Bx%3Bevil%3B1%0Ab%3Bc.txt", "1");
+  body += ExtNamePart(b, "newfile01", "%26%2359%3B%3B%26%2312", "22");
+  body += "--" + b + "--\r\n";
+  CgiResult r = Post(body, "multipart/form-data; boundary=" + b);
+  EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=2|"));
+  std::vector<std::string> lines = ListLines("1");
+  ASSERT_EQ(lines.size(), 2u);
+  std::string pid = PidOf(Tmp("_A_")[0]);
+  EXPECT_EQ(lines[0],
+            Line("a__0&#59;&#59;&#59;x&#59;evil&#59;1_b&#59;c.txt", "alice_1_A_" + pid + "_0", 1));
+  EXPECT_EQ(lines[1], Line("&#59;&#59;&#38;#12", "alice_1_A_" + pid + "_1", 2));
+}
+
+TEST_F(IntakeTest, NamesAreKeptInUtf8ForAnotherUserCharset) {
+  root.Write("home/alice/.prefs", "charset = iso-8859-1\n");
+  Multipart form;
+  form.Field("atid", "1");
+  form.File("newfile", "caf\xe9.txt", "1");         // in the page's charset
+  form.File("newfile01", "na\xc3\xafve.txt", "2");  // sent as UTF-8 already
+  form.File("newfile02", "plain.txt", "3");         // nothing to convert
+  CgiResult r = Post(form);
+  ASSERT_THAT(r.page, HasSubstr("E=0|V=/|N=3|"));
+  std::vector<std::string> lines = ListLines("1");
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_THAT(lines[0], HasSubstr(";utf-8;caf\xc3\xa9.txt;"));
+  EXPECT_THAT(lines[1], HasSubstr(";utf-8;na\xc3\xafve.txt;"));
+  EXPECT_THAT(lines[2], testing::StartsWith("0;;;plain.txt;"));
+}
+
+TEST_F(IntakeTest, LinkAtAStoredNameIsNotFollowed) {
+  root.Write("victim", "precious");
+  std::string tmp = root.Path("tmp");
+  std::string victim = root.Path("victim");
+  Multipart form;
+  form.Field("atid", "1").File("newfile", "a.bin", "evil").File("newfile01", "b.bin", "good");
+  CgiResult r = Post(form, [tmp, victim] {
+    std::string link = tmp + "/alice_1_A_" + std::to_string(getpid()) + "_0";
+    if (symlink(victim.c_str(), link.c_str()) != 0) _exit(99);
+  });
+  EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=1|"));
+  EXPECT_EQ(root.Read("victim"), "precious");
+  std::vector<std::string> lines = ListLines("1");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_THAT(lines[0], HasSubstr(";b.bin;"));
+  EXPECT_THAT(root.Read("log/error.log"), HasSubstr("AD_StoreCopy: open"));
+}
+
+TEST_F(IntakeTest, ShortWriteLeavesNoFile) {
+  Multipart form;
+  form.Field("atid", "1");
+  form.File("newfile", "big.bin", std::string(100000, 'b'));
+  form.File("newfile01", "small.bin", "s");
+  CgiResult r = Post(form, [] {
+    signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG
+    struct rlimit limit = {8192, 8192};
+    setrlimit(RLIMIT_FSIZE, &limit);
+  });
+  EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=1|"));
+  std::vector<std::string> stored = Tmp("_A_");
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_THAT(stored[0], testing::EndsWith("_1"));
+  EXPECT_THAT(root.Read("log/error.log"), HasSubstr("AD_StoreCopy: write"));
+}
+
+TEST_F(IntakeTest, WithoutAComposeIdentifierNothingIsStoredOrFetched) {
+  std::vector<std::string> before = Tmp();
+  Multipart form;
+  form.File("newfile", "a.bin", "data").Field("newfile2", "127.0.0.1:9/x");
+  CgiResult r = Post(form);
+  EXPECT_EQ(r.page, "E=0|V=/|N=0|T=|L=20/20/10485760/10485760\n");
+  EXPECT_EQ(Tmp(), before);
+}
+
+TEST_F(IntakeTest, ComposeModeListsUploadsUnderItsOwnId) {
+  Multipart form;
+  form.Field("atid", "compose").File("newfile", "a.bin", "data");
+  CgiResult r = Post(form);
+  std::string pid = r.output.substr(r.output.find("cpid=") + 5);
+  pid = pid.substr(0, pid.find('&'));
+  EXPECT_EQ(r.output, "Location: /cgi-bin/genMail?keep_attach=1&cpid=" + pid + "&m=0\r\n\r\n");
+  EXPECT_THAT(ListLines(pid), ElementsAre(Line("a.bin", "alice_" + pid + "_A_" + pid + "_0", 4)));
+}
+
+// A one-thread HTTP server on 127.0.0.1 that serves fixed bodies by path
+// and records each request's target.
+class HttpServer {
+ public:
+  HttpServer() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    listen(fd_, 16);
+    socklen_t len = sizeof addr;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    thread_ = std::thread([this] { Loop(); });
+  }
+  ~HttpServer() {
+    shutdown(fd_, SHUT_RDWR);
+    thread_.join();
+    close(fd_);
+  }
+  std::string Host() const { return "127.0.0.1:" + std::to_string(port_); }
+  void Serve(const std::string& path, const std::string& body) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    bodies_[path] = body;
+  }
+  std::vector<std::string> Targets() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::exchange(targets_, {});
+  }
+
+ private:
+  void Loop() {
+    for (;;) {
+      int c = accept(fd_, nullptr, nullptr);
+      if (c < 0) return;
+      std::string request;
+      char buf[4096];
+      while (request.find("\r\n\r\n") == std::string::npos) {
+        ssize_t n = read(c, buf, sizeof buf);
+        if (n <= 0) break;
+        request.append(buf, static_cast<size_t>(n));
+      }
+      std::string target = request.substr(0, request.find("\r\n"));
+      std::string path = target.substr(target.find(' ') + 1);
+      path = path.substr(0, path.find(' '));
+      std::string answer;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        targets_.push_back(target);
+        auto it = bodies_.find(path);
+        answer = it == bodies_.end()
+                     ? "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"
+                     : "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(it->second.size()) +
+                           "\r\nConnection: close\r\n\r\n" + it->second;
+      }
+      for (size_t sent = 0; sent < answer.size();) {
+        ssize_t n = write(c, answer.data() + sent, answer.size() - sent);
+        if (n <= 0) break;
+        sent += static_cast<size_t>(n);
+      }
+      close(c);
+    }
+  }
+  int fd_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::map<std::string, std::string> bodies_;
+  std::vector<std::string> targets_;
+};
+
+class UrlTest : public IntakeTest {
+ protected:
+  void SetUp() override {
+    IntakeTest::SetUp();
+    root.Site("FetchAllowPrivate = 1");
+  }
+  CgiResult Fetch(const std::string& url, const std::string& atid = "1") {
+    Multipart form;
+    form.Field("atid", atid).Field("newfile2", url);
+    return Post(form);
+  }
+  HttpServer server;
+};
+
+TEST_F(UrlTest, UrlTextIsNormalisedAndTheFileListedWhereItLies) {
+  server.Serve("/", "root page\n");
+  server.Serve("/dir/file.txt", "file text\n");
+  struct Case {
+    std::string url;
+    const char* target;
+    const char* name;
+  } cases[] = {
+      {server.Host(), "GET / HTTP/1.1", ""},  // "http://" in front, "/" behind
+      {server.Host() + "/dir/file.txt", "GET /dir/file.txt HTTP/1.1", "file.txt"},
+      {"http://" + server.Host(), "GET / HTTP/1.1", ""},  // "/" behind
+      {"  " + server.Host() + "/dir/file.txt\r\n", "GET /dir/file.txt HTTP/1.1", "file.txt"},
+  };
+  for (const Case& c : cases) {
+    for (const auto& name : Tmp()) fs::remove(root.Path("tmp/" + name));
+    CgiResult r = Fetch(c.url);
+    EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=1|")) << c.url << r.error;
+    EXPECT_THAT(server.Targets(), ElementsAre(c.target)) << c.url;
+    std::vector<std::string> fetched = Tmp("_H_");
+    ASSERT_EQ(fetched.size(), 1u) << c.url;
+    EXPECT_EQ(fetched[0], "alice_1_H_" + PidOf(fetched[0]));
+    std::string body = root.Read("tmp/" + fetched[0]);
+    EXPECT_THAT(ListLines("1"), ElementsAre(Line(c.name, fetched[0], body.size()))) << c.url;
+  }
+}
+
+TEST_F(UrlTest, FetchedFileCountsOnceAgainstTheSizeLimit) {
+  root.Site("Level0.AttachSizeKB = 1");
+  server.Serve("/fit", std::string(964, 'f'));
+  server.Serve("/over", std::string(965, 'o'));
+  List("1", 3);  // 60 bytes
+  EXPECT_THAT(Fetch(server.Host() + "/fit").page, HasSubstr("E=0|V=/|N=4|"));
+  List("2", 3);
+  EXPECT_THAT(Fetch(server.Host() + "/over", "2").page, HasSubstr("E=2|V=/|N=3|"));
+  // The refused file stays where the fetch put it, unlisted.
+  EXPECT_EQ(Tmp("alice_2_H_").size(), 1u);
+}
+
+TEST_F(UrlTest, FailedFetchAddsNothing) {
+  CgiResult r = Fetch(server.Host() + "/missing");
+  EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=0|"));
+  EXPECT_EQ(Tmp("_H_").size(), 0u);
+  server.Serve("/empty", "");
+  EXPECT_THAT(Fetch(server.Host() + "/empty").page, HasSubstr("E=0|V=/|N=0|"));
+}
+
+TEST_F(UrlTest, TextIsInsertedInInsertMode) {
+  server.Serve("/note.txt", "fetched <text>\n");
+  CgiResult r = Fetch(server.Host() + "/note.txt", "insert1");
+  EXPECT_THAT(r.page, HasSubstr("N=0|T=fetched &lt;text&gt;\n|"));
+}
+
+// ---- Host helpers of the intake.
+
+TEST(HtmlTagRemove, KeepsTheText) {
+  struct Case {
+    std::string html;
+    std::string text;
+  } cases[] = {
+      {"<p>a</p><p>b</p>", "a\nb\n"},
+      {"line<br>\nnext<br/>end", "line\nnext\nend"},
+      {"<a href=\"x>y\" title='>'>link</a>", "link"},
+      {"a < b && c > d", "a < b && c > d"},
+      {"<!-- <p>hidden</p> -->shown<!DOCTYPE html><?xml x?>", "shown"},
+      {"<SCRIPT type=x>if (a<b) {}</script >after<style>p{}</STYLE>", "after"},
+      {"&lt;&gt;&amp;&quot;&apos;&nbsp;&#65;&#x42;", "<>&\"' AB"},
+      {"&eacute;&#233;&#0;&;&amp", "&eacute;&#233;&#0;&;&amp"},  // kept as written
+      {"text<b", "text"},                                        // an open tag at the end
+      {"<script>never closed", ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<char> out(c.html.size() + 1);
+    size_t length = c.html.size();
+    EXPECT_EQ(MCC_HtmlTagRemove(c.html.data(), c.html.size(), out.data(), &length), c.text.size())
+        << c.html;
+    EXPECT_EQ(std::string(out.data(), length), c.text) << c.html;
+    std::string in_place = c.html;
+    in_place.resize(MLG_HtmlTagRemove(in_place.data(), in_place.size()));
+    EXPECT_EQ(in_place, c.text) << c.html;
+  }
+  char small[4];
+  size_t room = sizeof small;
+  EXPECT_EQ(MCC_HtmlTagRemove("<b>abcdef</b>", 13, small, &room), 4u);
+  EXPECT_EQ(std::string(small, room), "abcd");
+}
+
+TEST(JapaneseWidth, WidensHalfWidthKatakana) {
+  struct Case {
+    std::string in;
+    std::string out;
+  } cases[] = {
+      {"\xb1\xb2.txt", "\x83\x41\x83\x43.txt"},                  // ｱｲ: アイ
+      {"\xb6\xde\xca\xdf\xb3\xde", "\x83\x4b\x83\x70\x83\x94"},  // ｶﾞﾊﾟｳﾞ: ガパヴ
+      {"\xb1\xdf", "\x83\x41\x81\x4b"},                          // ｱﾟ: no combined form
+      {"\x83\xb1", "\x83\xb1"},  // a two-byte character whose second byte is 0xB1
+      {"\xdf\xa1", "\x81\x4b\x81\x42"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(std::string(MLG_JPH2F(c.in.data(), c.in.size(), 0)), c.out) << Visible(c.in);
+  }
+  char buf[6];
+  EXPECT_EQ(MLG_Copy(buf, sizeof buf, "ab\x83\x41\x83\x43", kCharsetShiftJis), 4u);
+  EXPECT_STREQ(buf, "ab\x83\x41");
+  EXPECT_EQ(MLG_Copy(buf, sizeof buf, "abc\xc3\xa9\xc3\xa9", kCharsetUtf8), 5u);
+  EXPECT_EQ(MLG_Copy(buf, sizeof buf, "abcd\xc3\xa9", kCharsetUtf8), 4u);
+  EXPECT_EQ(MLG_Copy(buf, sizeof buf, "abcdefgh", 0), 5u);
+}
+
+TEST(NameForCharset, WidensInShiftJisOnly) {
+  Session s;
+  s.user_id = "alice";
+  Preference p;
+  p.charset = "Shift_JIS";
+  SetSessionForTest(s, p);
+  const std::string kana = "\xb6\xde.txt";
+  const std::string wide = "\x83\x4b.txt";
+  EXPECT_EQ(std::string(AD_NameForCharset(kana.c_str(), "x-SJIS")), wide);
+  EXPECT_EQ(std::string(AD_NameForCharset(kana.c_str(), "")), wide);  // the user's
+  EXPECT_EQ(std::string(AD_NameForCharset(kana.c_str(), "utf-8")), kana);
+  EXPECT_EQ(std::string(AD_NameForUser(kana.c_str())), wide);
+  EXPECT_EQ(AD_NameForCharset(nullptr, "shift_jis"), nullptr);
+  const char* empty = "";
+  EXPECT_EQ(AD_NameForCharset(empty, "shift_jis"), empty);
+  // Widened past the buffer: cut before a whole character.
+  std::string many(3000, '\xb1');
+  EXPECT_EQ(std::strlen(AD_NameForCharset(many.c_str(), "Shift_JIS")), 4094u);
+  EXPECT_EQ(std::strlen(AD_NameForUser(many.c_str())), 510u);
+}
+
+TEST(UText2Unicode, ConvertsWhatIsNotUtf8Yet) {
+  struct Case {
+    std::string name;
+    int charset;
+    int answer;
+    int flag;
+    std::string out;
+  } cases[] = {
+      {"caf\xe9", kCharsetIso8859_1, 1, kUniConverted, "caf\xc3\xa9"},
+      {"caf\xc3\xa9", kCharsetIso8859_1, 1, kUniSentAsUtf8, "caf\xc3\xa9"},
+      {"\x83\x41.txt", kCharsetShiftJis, 1, kUniConverted, "\xe3\x82\xa2.txt"},
+      {"plain.txt", kCharsetShiftJis, 0, 0, ""},
+      {"caf\xe9", kCharsetUtf8, 0, 0, ""},
+      {"\x83", kCharsetShiftJis, 0, 0, ""},  // does not convert
+  };
+  for (const Case& c : cases) {
+    char out[64] = "";
+    int flag = 0;
+    EXPECT_EQ(MLC_UText2Unicode(c.name, out, sizeof out, c.charset, &flag), c.answer)
+        << Visible(c.name);
+    EXPECT_EQ(flag, c.flag) << Visible(c.name);
+    EXPECT_EQ(std::string(Uni2Unicode(out, flag)), c.out) << Visible(c.name);
+  }
+  char tiny[4];
+  int flag = 0;
+  EXPECT_EQ(MLC_UText2Unicode("caf\xe9", tiny, sizeof tiny, kCharsetIso8859_1, &flag), 0);
+}
+
+}  // namespace
