@@ -18,6 +18,7 @@
 #include "attachdesk/intake.h"
 #include "attachdesk/state.h"
 #include "host/html_text.h"
+#include "host/cgi_request.h"
 #include "host/log.h"
 #include "host/session.h"
 #include "host/site.h"
@@ -67,20 +68,12 @@ int AD_StoreCopy(const std::string& path, const char* data, std::int64_t length)
     LOG_FileLine(ErrorLogPath(), "AD_StoreCopy: open %s: %s", path.c_str(), std::strerror(errno));
     return -1;
   }
-  std::int64_t done = 0;
-  while (done < length) {
-    std::size_t chunk = static_cast<std::size_t>(
-        std::min<std::int64_t>(length - done, std::numeric_limits<ssize_t>::max()));
-    ssize_t n = write(fd, data + done, chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      LOG_FileLine(ErrorLogPath(), "AD_StoreCopy: write %s: %s", path.c_str(),
-                   n < 0 ? std::strerror(errno) : "nothing written");
-      close(fd);
-      unlink(path.c_str());
-      return -1;
-    }
-    done += n;
+  // Request data goes from the request body straight to the file.
+  if (MCGI_Request().body.WriteTo(fd, data, static_cast<std::size_t>(length)) != 0) {
+    LOG_FileLine(ErrorLogPath(), "AD_StoreCopy: write %s: %s", path.c_str(), std::strerror(errno));
+    close(fd);
+    unlink(path.c_str());
+    return -1;
   }
   if (close(fd) != 0) {
     LOG_FileLine(ErrorLogPath(), "AD_StoreCopy: close %s: %s", path.c_str(), std::strerror(errno));

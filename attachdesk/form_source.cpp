@@ -17,6 +17,7 @@
 #include "host/cgi_request.h"
 #include "host/charset.h"
 #include "host/fetch.h"
+#include "host/mapped_file.h"
 #include "host/names.h"
 #include "host/root.h"
 #include "host/session.h"
@@ -89,28 +90,6 @@ void Upload(int index) {
   });
 }
 
-// Reads a stored file whole, never through a link: its length, or -1.
-std::int64_t ReadStored(const std::string& path, std::string& data) {
-  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return -1;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return -1;
-  }
-  data.resize(static_cast<std::size_t>(st.st_size));
-  std::size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = read(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  close(fd);
-  data.resize(done);  // a file that shrank meanwhile counts as what was read
-  return static_cast<std::int64_t>(done);
-}
-
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
@@ -149,9 +128,10 @@ void FetchUrl() {
                                ComposeId().c_str(), in.pid);
   if (!AD_PathFitsRecord(path, "FetchUrl")) return;
   if (MNET_Fetch2File(url.c_str(), path, 1) != 0) return;
-  std::string data;
-  std::int64_t got = ReadStored(path, data);
-  if (got <= 0) return;
+  // Mapped, never through a link: the file is read once, without a copy.
+  MappedFile data;
+  if (!data.Open(path, false) || data.size() == 0) return;
+  std::int64_t got = static_cast<std::int64_t>(data.size());
   const std::string type = CT_Guess(data.data(), data.size(), path.c_str());
   // Its length counts once against the size limit, as an upload's does.
   AD_Admit(url.c_str(), data.data(), got, type.c_str(), [&](AttachRecord& record) {

@@ -188,19 +188,18 @@ struct Delimiter {
 };
 
 // The next delimiter line whose "\n--boundary" begins at or after `from`;
-// kind kNotDelimiter when there is none. The search only goes forward, from
-// one LF to the next, so a body is scanned once however many near-delimiters
-// its data holds.
+// kind kNotDelimiter when there is none. The search only goes forward and
+// stops only where "\n--boundary" stands, so a body is scanned once however
+// many line breaks or near-delimiters its data holds.
 Delimiter FindDelimiter(std::string_view body, std::string_view nl_dash, std::size_t from) {
   const std::string_view dash = nl_dash.substr(1);
   Delimiter d;
   while (from < body.size()) {
-    const void* hit = std::memchr(body.data() + from, '\n', body.size() - from);
+    const void* hit =
+        memmem(body.data() + from, body.size() - from, nl_dash.data(), nl_dash.size());
     if (hit == nullptr) break;
     std::size_t lf = static_cast<std::size_t>(static_cast<const char*>(hit) - body.data());
-    while (lf + 1 < body.size() && body[lf + 1] == '\n') ++lf;  // runs of empty lines
     from = lf + 1;
-    if (body.substr(from, dash.size()) != dash) continue;
     d.kind = DelimiterLine(body, from, dash.size(), &d.next);
     if (d.kind != LineKind::kNotDelimiter) {
       d.line_break = lf;
@@ -424,10 +423,6 @@ RequestError ParseMultipart(std::string_view content_type, const RequestLimits& 
                             Request& req) {
   std::string boundary = BoundaryOf(content_type);
   if (boundary.empty()) return RequestError::kNoBoundary;
-  // A body in the small-string buffer would move with the Request and leave
-  // FormPart::data behind; a heap buffer is handed over as it is.
-  if (req.body.capacity() < 64) req.body.reserve(64);
-
   std::vector<FormPart> parts;
   std::vector<std::size_t> offsets;
   RequestError e = ParseParts(req.body, boundary, limits, parts, offsets);
@@ -447,9 +442,10 @@ RequestError ParseMultipart(std::string_view content_type, const RequestLimits& 
   return RequestError::kOk;
 }
 
-RequestError ReadBody(int fd, std::size_t length, std::string& body) {
+RequestError ReadBody(int fd, std::size_t length, RequestBody& body) {
   body.clear();
-  body.resize(length);
+  if (body.MapFile(fd, length)) return RequestError::kOk;
+  if (!body.Allocate(length)) return RequestError::kBodyTooLarge;
   std::size_t got = 0;
   while (got < length) {
     ssize_t n = read(fd, body.data() + got, length - got);
@@ -458,7 +454,7 @@ RequestError ReadBody(int fd, std::size_t length, std::string& body) {
     } else if (n < 0 && errno == EINTR) {
       continue;
     } else {
-      body.resize(got);
+      body.Truncate(got);
       return RequestError::kTruncatedBody;
     }
   }
@@ -486,7 +482,7 @@ RequestError LoadRequest(const host::CgiEnv& env, int fd, const RequestLimits& l
 
   std::string_view type = HeaderType(env.content_type);
   if (SameNoCase(type, "application/x-www-form-urlencoded")) {
-    ParseUrlEncoded(req.body, req);
+    ParseUrlEncoded(req.body.view(), req);
   } else if (SameNoCase(type, "multipart/form-data")) {
     return ParseMultipart(env.content_type, limits, req);
   }

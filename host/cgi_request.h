@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "host/request_body.h"
+
 #include "host/process.h"
 
 struct RequestLimits {
@@ -48,7 +50,7 @@ struct FormPart {
 // The parsed request. Variables keep every value in arrival order: query
 // string first, then the body.
 struct Request {
-  std::string body;  // the body as read; FormPart::data points into it
+  RequestBody body;  // the body as read; FormPart::data points into it
   std::vector<std::pair<std::string, std::string>> vars;
   std::vector<FormPart> parts;
 };
@@ -68,7 +70,7 @@ RequestError ParseMultipart(std::string_view content_type, const RequestLimits& 
 // Reads exactly `length` bytes from `fd` into `body` (sized once, read in
 // place), going on after short reads and EINTR. kTruncatedBody when the input
 // ends or fails first.
-RequestError ReadBody(int fd, std::size_t length, std::string& body);
+RequestError ReadBody(int fd, std::size_t length, RequestBody& body);
 
 // MCGI_Load without the answer and the process-wide state: checks the method,
 // parses the query string and, for POST, reads CONTENT_LENGTH bytes from `fd`

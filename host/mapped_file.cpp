@@ -11,8 +11,8 @@ MappedFile::~MappedFile() {
   if (data_) munmap(data_, size_);
 }
 
-bool MappedFile::Open(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+bool MappedFile::Open(const std::string& path, bool follow_links) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | (follow_links ? 0 : O_NOFOLLOW));
   if (fd < 0) return false;
   struct stat st;
   bool ok = fstat(fd, &st) == 0;

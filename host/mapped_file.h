@@ -14,7 +14,8 @@ class MappedFile {
 
   // Maps a regular file; false with errno set when it cannot be opened or is
   // not a regular file. An empty file maps to size 0 (data() is "").
-  bool Open(const std::string& path);
+  // With follow_links false, a symbolic link at `path` is refused (ELOOP).
+  bool Open(const std::string& path, bool follow_links = true);
 
   const char* data() const { return data_ ? data_ : ""; }
   std::size_t size() const { return size_; }

@@ -53,7 +53,7 @@ std::string Summary(const Request& req) {
 // Writes `body` into a pipe in two writes split at `split`; the second write
 // happens only after the reader has drained the first, so ReadBody meets a
 // short read at exactly that offset.
-RequestError ReadSplit(const std::string& body, std::size_t split, std::string& out,
+RequestError ReadSplit(const std::string& body, std::size_t split, RequestBody& out,
                        std::size_t claimed) {
   int fds[2];
   EXPECT_EQ(pipe(fds), 0);
@@ -190,9 +190,35 @@ TEST(ParseMultipart, SameResultThroughAPipeSplitAtEveryOffset) {
 }
 
 TEST(ReadBody, FewerBytesThanClaimedIsTruncated) {
-  std::string out;
+  RequestBody out;
   EXPECT_EQ(ReadSplit("abcdef", 3, out, 7), RequestError::kTruncatedBody);
-  EXPECT_EQ(out, "abcdef");
+  EXPECT_EQ(out.view(), "abcdef");
+}
+
+// A body on a regular file is mapped, not read; it reads the same, takes the
+// parser's NULs without changing the file, and stays put when moved.
+TEST(ReadBody, RegularFilesAreMappedPrivately) {
+  for (std::size_t size : {std::size_t{10}, std::size_t{4096}, std::size_t{3 << 20}}) {
+    std::string text(size, 'x');
+    text[size / 2] = '\n';
+    char path[] = "/tmp/body.XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    lseek(fd, 0, SEEK_SET);
+    RequestBody body;
+    ASSERT_EQ(ReadBody(fd, size, body), RequestError::kOk) << size;
+    EXPECT_TRUE(body.view() == text) << size;
+    const char* where = body.data();
+    body[0] = '\0';
+    RequestBody moved = std::move(body);
+    EXPECT_EQ(moved.data(), where);
+    char first = 0;
+    ASSERT_EQ(pread(fd, &first, 1, 0), 1);
+    EXPECT_EQ(first, 'x') << "the file itself must not change";
+    close(fd);
+    unlink(path);
+  }
 }
 
 TEST(ParseMultipart, MultiMegabyteFileIsLinearAndUncopied) {
