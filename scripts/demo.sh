@@ -1,19 +1,31 @@
 #!/usr/bin/env bash
-# Builds a throw-away installation root under demo/ and serves the programs
-# from build/bin/ behind lighttpd on 127.0.0.1, in the foreground.
+# Builds a throw-away installation root and serves the programs from build/bin/
+# behind lighttpd on 127.0.0.1, in the foreground, with a private clamd that
+# scans every upload.
 #   PORT=8080 scripts/demo.sh      (./dev demo builds first, then runs this)
-# Everything under demo/ is made afresh on each run; stop with Ctrl-C.
+#   DEMO_DIR=build/e2e/demo PORT=8123 scripts/demo.sh   a second demo elsewhere
+# AD_BUILD names another build folder than build/ (its bin/ and lib/ are used).
+# Everything under the demo folder (default demo/) is made afresh on each run;
+# stop with Ctrl-C or SIGTERM, which also stops the demo's clamd.
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
-demo=$top/demo
+demo=${DEMO_DIR:-$top/demo}
+case $demo in /*) ;; *) demo=$(pwd)/$demo ;; esac
 root=$demo/root
-bin=$top/build/bin
+build=${AD_BUILD:-$top/build}
+case $build in /*) ;; *) build=$(pwd)/$build ;; esac
+bin=$build/bin
+lib=$build/lib
 port=${PORT:-8080}
+# Marks a folder this script made, so that DEMO_DIR never empties anything else.
+marker=.attachdesk-demo
 
 die() { echo "demo: $*" >&2; exit 1; }
 
 [ -x "$bin/attachdesk" ] || die "$bin/attachdesk is missing: run ./dev build first"
+[ -x "$bin/attachtool" ] || die "$bin/attachtool is missing: run ./dev build first"
+[ -f "$lib/libtav_clamd.so" ] || die "$lib/libtav_clamd.so is missing: run ./dev build first"
 command -v lighttpd >/dev/null || die "lighttpd is not installed (./dev demo installs it)"
 case $port in '' | *[!0-9]*) die "PORT must be a number" ;; esac
 if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
@@ -21,13 +33,21 @@ if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
 fi
 
 # --- the installation root ---------------------------------------------------
-# demo/ is ours alone (git-ignored): start from nothing so no file of an
-# earlier run (lists, stored uploads, logs) survives.
-case $demo in */demo) rm -rf -- "$demo" ;; *) die "unexpected demo folder $demo" ;; esac
+# The demo folder is ours alone (demo/ is git-ignored): start from nothing so no
+# file of an earlier run (lists, stored uploads, logs) survives. A folder that
+# this script did not make is emptied only when it is the default demo/.
+if [ -d "$demo" ] && [ -n "$(ls -A "$demo")" ] && [ ! -f "$demo/$marker" ] &&
+  [ "$demo" != "$top/demo" ]; then
+  die "$demo is not empty and was not made by this script; choose another DEMO_DIR"
+fi
+# The clamd of an earlier run that was killed before it could stop it.
+[ -f "$demo/clamd/clamd.pid" ] && "$top/scripts/clamd.sh" stop "$demo/clamd" >/dev/null
+rm -rf -- "$demo"
 umask 022
 mkdir -p "$root"/{etc,home,log,public,lib,domains} \
   "$root"/httpd/{template,conf,html/hashed_store} \
   "$demo"/{www,cgi-bin,log,upload}
+: >"$demo/$marker"
 # Scratch files of the requests (stored uploads, lists) are private to the
 # web server's user.
 mkdir -m 0700 "$root/tmp"
@@ -40,6 +60,20 @@ cat >>"$root/etc/site.conf" <<'EOF'
 # fetch from it too, so the demo's own /sample.txt can be attached
 # without reaching the internet. Never do this on a real server.
 FetchAllowPrivate = 1
+# Every new file of a level-0 account (alice and bob) is scanned by the demo's
+# clamd: the anti-virus test file is refused with a virus report.
+Level0.Privileges = 128
+EOF
+
+# The scan engine: the clamd adapter library, talking to the demo's own clamd.
+# The shipped file explains every key; the lines appended here win.
+cp "$lib/libtav_clamd.so" "$root/lib/"
+cp "$top/conf/avscan.conf" "$root/etc/avscan.conf"
+cat >>"$root/etc/avscan.conf" <<EOF
+
+# --- Demo overrides (added by scripts/demo.sh) ------------------------------
+EngineLib = $root/lib/libtav_clamd.so
+Server = unix:$demo/clamd/clamd.sock
 EOF
 
 printf '%s\n' 'alice:0:*' 'bob:0:*' >"$root/etc/passwd"
@@ -213,14 +247,42 @@ alias.url = ( "/cgi-bin/" => "$demo/cgi-bin/" )
 EOF
 lighttpd -tt -f "$demo/lighttpd.conf" >/dev/null || die "lighttpd rejects $demo/lighttpd.conf"
 
+# --- the scanner and the web server ---------------------------------------------
+# clamd runs while this script does: CLAMD_OWNER stops it within a second of
+# this script's end, however it ends; the trap stops both servers at once.
+lighttpd_pid=
+stop_servers() {
+  trap - EXIT INT TERM HUP
+  if [ -n "$lighttpd_pid" ]; then
+    kill -TERM "$lighttpd_pid" 2>/dev/null || true
+    wait "$lighttpd_pid" 2>/dev/null || true
+  fi
+  "$top/scripts/clamd.sh" stop "$demo/clamd" >/dev/null 2>&1 || true
+}
+trap stop_servers EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
+CLAMD_OWNER=$$ "$top/scripts/clamd.sh" start "$demo/clamd" >/dev/null ||
+  die "the demo's clamd did not start (log: $demo/clamd/clamd.log)"
+
+lighttpd -D -f "$demo/lighttpd.conf" </dev/null &
+lighttpd_pid=$!
+
 cat <<EOF
 
   attachdesk demo: http://127.0.0.1:$port/
   attachment window: http://127.0.0.1:$port/cgi-bin/attachdesk?atid=1234
   users: alice / alice (English), bob / bob (Japanese)
   programs: $(printf '%s ' "${programs[@]}")(from $bin)
+  virus scan: clamd at $demo/clamd (test signatures only: try the EICAR test file)
   root: $root    logs: $demo/log
   Stop with Ctrl-C.
 
 EOF
-exec lighttpd -D -f "$demo/lighttpd.conf"
+# A non-interactive shell starts lighttpd with SIGINT ignored: Ctrl-C reaches
+# this script, whose trap stops lighttpd.
+status=0
+wait "$lighttpd_pid" || status=$?
+lighttpd_pid=
+exit $status

@@ -1,0 +1,344 @@
+'use strict';
+// The attachment window in a real browser, against a running demo
+// (tests/e2e/run.sh starts one). The steps share one compose window and run in
+// order; a failed step skips the rest. Each step leaves a screenshot in
+// E2E_OUT/screenshots.
+//
+// Environment: E2E_BASE_URL (the demo, e.g. http://127.0.0.1:8080),
+// E2E_COUNT_LIMIT (the demo's AttachCountLimit), E2E_OUT (output folder),
+// E2E_CHROMIUM (the browser). NODE_PATH must find playwright-core.
+
+const { test, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { chromium } = require('playwright-core');
+
+const base = process.env.E2E_BASE_URL || 'http://127.0.0.1:8080';
+const countLimit = Number(process.env.E2E_COUNT_LIMIT || 4);
+const out = process.env.E2E_OUT || path.join(os.tmpdir(), 'attachdesk-e2e');
+const shots = path.join(out, 'screenshots');
+const executablePath = process.env.E2E_CHROMIUM || '/usr/bin/chromium';
+const stepTimeout = 30000;
+
+const atid = 'e2e' + Date.now();
+const windowUrl = `${base}/cgi-bin/attachdesk?atid=${atid}`;
+const basic = (user) => 'Basic ' + Buffer.from(`${user}:${user}`).toString('base64');
+
+// The anti-virus test file, built here so that no file of the repository
+// carries it.
+const eicar = Buffer.from(
+  'X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*', 'latin1');
+
+function textFile(name, size, fill) {
+  const line = `${fill} `;
+  return { name, mimeType: 'text/plain', buffer: Buffer.from(line.repeat(Math.ceil(size / line.length)).slice(0, size)) };
+}
+function binaryFile(name, size) {
+  const buffer = Buffer.alloc(size);
+  for (let i = 0; i < size; i++) buffer[i] = (i * 7919 + 13) & 0xff;
+  return { name, mimeType: 'application/octet-stream', buffer };
+}
+
+let context;
+let page;
+let profile;
+let shotNumber = 0;
+let failedStep = null;
+
+async function screenshot(target, name) {
+  shotNumber += 1;
+  const file = path.join(shots, `${String(shotNumber).padStart(2, '0')}-${name}.png`);
+  await target.screenshot({ path: file, fullPage: true }).catch((e) => {
+    console.error(`screenshot ${file} failed: ${e.message}`);
+  });
+}
+
+// One step of the walk through the window; after a failure the rest are
+// skipped, since each builds on the list the ones before left.
+function step(name, body) {
+  test(name, { timeout: 4 * stepTimeout }, async (t) => {
+    if (failedStep) {
+      t.skip(`skipped: step "${failedStep}" failed`);
+      return;
+    }
+    try {
+      await body();
+      await screenshot(page, name.replace(/[^a-z0-9]+/gi, '-').toLowerCase());
+    } catch (e) {
+      failedStep = name;
+      if (page) await screenshot(page, 'FAILED-' + name.replace(/[^a-z0-9]+/gi, '-').toLowerCase());
+      throw e;
+    }
+  });
+}
+
+// The text of the page's body with runs of white space made one space.
+async function bodyText(target) {
+  return (await target.innerText('body')).replace(/\s+/g, ' ');
+}
+
+async function usage(target) {
+  return (await target.innerText('#usage')).replace(/\s+/g, ' ').trim();
+}
+
+// The list as shown: the option texts, white space made one space.
+async function listed(target) {
+  return target.evaluate(() => Array.from(document.querySelectorAll('select[name=choice] option'),
+    (o) => o.textContent.replace(/\s+/g, ' ').trim()));
+}
+
+// Runs action, which makes the page post its form through the script, and
+// waits until the answer replaced the page. Answers the request's response.
+async function postByScript(target, action) {
+  await target.evaluate(() => document.documentElement.setAttribute('data-e2e-old', ''));
+  const answered = target.waitForResponse(
+    (r) => r.url().startsWith(`${base}/cgi-bin/attachdesk`) && r.request().method() === 'POST',
+    { timeout: stepTimeout });
+  await action();
+  const response = await answered;
+  assert.equal(response.request().resourceType(), 'xhr',
+    'the form was sent by a page navigation, not by the upload script');
+  assert.equal(response.status(), 200, `attachdesk answered ${response.status()}`);
+  await target.waitForFunction(
+    () => !document.documentElement.hasAttribute('data-e2e-old') && document.getElementById('usage'),
+    null, { timeout: stepTimeout });
+  return response;
+}
+
+// Lets the page record what its progress bar shows while an upload runs.
+async function watchProgress(target) {
+  await target.evaluate(() => {
+    window.e2eProgress = { shown: false, top: 0, texts: [] };
+    const bar = document.getElementById('upload_bar');
+    const text = document.getElementById('upload_text');
+    const box = document.getElementById('upload');
+    new MutationObserver(() => {
+      if (!box.hidden) window.e2eProgress.shown = true;
+      if (bar.max > 0) window.e2eProgress.top = Math.max(window.e2eProgress.top, bar.value / bar.max);
+      if (text.textContent) window.e2eProgress.texts.push(text.textContent);
+    }).observe(box, { attributes: true, childList: true, subtree: true, characterData: true });
+  });
+}
+
+// Dispatches a drop of files (name, mimeType, buffer) onto the page's drop
+// zone, as a file manager would.
+async function dropFiles(target, files) {
+  const plain = files.map((f) => ({ name: f.name, type: f.mimeType, bytes: Array.from(f.buffer) }));
+  const dataTransfer = await target.evaluateHandle((list) => {
+    const dt = new DataTransfer();
+    for (const f of list) dt.items.add(new File([new Uint8Array(f.bytes)], f.name, { type: f.type }));
+    return dt;
+  }, plain);
+  await target.dispatchEvent('#dropzone', 'dragenter', { dataTransfer });
+  await target.dispatchEvent('#dropzone', 'dragover', { dataTransfer });
+  await target.dispatchEvent('#dropzone', 'drop', { dataTransfer });
+}
+
+async function assertNoTemplateLeftovers(target) {
+  const html = await target.content();
+  const leftover = html.match(/\$(?:count|size|sizelimit|sizeleft|countlimit|countleft|ins_text|atid|choice|keepname)\b/);
+  assert.equal(leftover, null, `the page shows an unreplaced template variable ${leftover && leftover[0]}`);
+}
+
+before(async () => {
+  fs.rmSync(shots, { recursive: true, force: true });
+  fs.mkdirSync(shots, { recursive: true });
+  profile = fs.mkdtempSync(path.join(out, 'profile-'));
+  context = await chromium.launchPersistentContext(profile, {
+    executablePath,
+    headless: true,
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+    extraHTTPHeaders: { Authorization: basic('alice') },
+    viewport: { width: 900, height: 1000 },
+    timeout: 60000,
+  });
+  context.setDefaultTimeout(stepTimeout);
+  page = context.pages()[0] || (await context.newPage());
+  page.on('pageerror', (e) => console.error(`page script error: ${e.message}`));
+});
+
+after(async () => {
+  if (context) await context.close().catch(() => {});
+  if (profile) fs.rmSync(profile, { recursive: true, force: true });
+});
+
+step('the empty window shows its limits and the drop zone', async () => {
+  const response = await page.goto(windowUrl);
+  assert.equal(response.status(), 200);
+  assert.match(await usage(page), new RegExp(`^0 of ${countLimit} attachments, 0 KB of 10240 KB used; room for ${countLimit} more files and 10240 KB\\.$`));
+  assert.ok(await page.isVisible('#dropzone'), 'the drop zone is hidden although scripts run');
+  assert.ok(await page.isHidden('#upload'), 'the progress bar shows before any upload');
+  assert.deepEqual(await listed(page), []);
+  await assertNoTemplateLeftovers(page);
+});
+
+const alpha = textFile('alpha.txt', 1000, 'alpha');
+const big = binaryFile('big.bin', 1536 * 1024);
+const gamma = textFile('gamma notes.txt', 2345, 'gamma');
+
+step('two files chosen in the file inputs are uploaded with a progress bar', async () => {
+  await page.setInputFiles('input[name=newfile]', alpha);
+  await page.setInputFiles('input[name=newfile01]', big);
+  await watchProgress(page);
+  // A slow upload (about 1.5 s), so the bar is seen part way.
+  const cdp = await context.newCDPSession(page);
+  await cdp.send('Network.enable');
+  await cdp.send('Network.emulateNetworkConditions',
+    { offline: false, latency: 0, downloadThroughput: -1, uploadThroughput: 1024 * 1024 });
+  try {
+    await postByScript(page, async () => {
+      await page.click('button.primary');
+      await page.waitForFunction(() => {
+        const bar = document.getElementById('upload_bar');
+        return bar && bar.value > 0.2 * bar.max && bar.value < 0.9 * bar.max;
+      }, null, { timeout: stepTimeout, polling: 20 });
+      await screenshot(page, 'upload-in-progress');
+    });
+  } finally {
+    await cdp.send('Network.emulateNetworkConditions',
+      { offline: false, latency: 0, downloadThroughput: -1, uploadThroughput: -1 });
+    await cdp.detach();
+  }
+  const progress = await page.evaluate(() => window.e2eProgress);
+  assert.ok(progress.shown, 'the progress bar was never shown');
+  assert.equal(progress.top, 1, `the progress bar stopped at ${progress.top}`);
+  assert.ok(progress.texts.some((s) => /^Uploading: [1-9]\d?% of 153\d KB$/.test(s)),
+    `no percentage was shown: ${progress.texts}`);
+  assert.deepEqual(await listed(page), ['alpha.txt, 1000 bytes', 'big.bin, 1572864 bytes']);
+  assert.match(await usage(page), new RegExp(`^2 of ${countLimit} attachments, 1536 KB of 10240 KB used`));
+  assert.ok(await page.isHidden('.error'), 'an error is shown');
+  await assertNoTemplateLeftovers(page);
+});
+
+step('a file dropped on the window is attached', async () => {
+  await postByScript(page, () => dropFiles(page, [gamma]));
+  assert.deepEqual(await listed(page),
+    ['alpha.txt, 1000 bytes', 'big.bin, 1572864 bytes', 'gamma notes.txt, 2345 bytes']);
+  assert.match(await usage(page), new RegExp(`^3 of ${countLimit} attachments, 1539 KB of 10240 KB used; room for 1 more files`));
+});
+
+step('a selected file is removed', async () => {
+  const value = await page.evaluate(() => Array.from(document.querySelectorAll('select[name=choice] option'))
+    .find((o) => o.textContent.includes('big.bin')).value);
+  await page.selectOption('select[name=choice]', value);
+  await postByScript(page, () => page.click('text=Remove selected'));
+  assert.deepEqual(await listed(page), ['alpha.txt, 1000 bytes', 'gamma notes.txt, 2345 bytes']);
+  assert.match(await usage(page), new RegExp(`^2 of ${countLimit} attachments, 3.2 KB of 10240 KB used`));
+});
+
+step('the anti-virus test file is refused with a virus report', async () => {
+  assert.equal(eicar.length, 68);
+  await page.setInputFiles('input[name=newfile]', { name: 'eicar.com', mimeType: 'application/octet-stream', buffer: eicar });
+  await postByScript(page, () => page.click('button.primary'));
+  const error = (await page.innerText('.error:visible')).replace(/\s+/g, ' ');
+  assert.match(error, /The file eicar\.com contains a virus \(.*EICAR.*\) and was not attached\./i);
+  assert.deepEqual(await listed(page), ['alpha.txt, 1000 bytes', 'gamma notes.txt, 2345 bytes']);
+});
+
+step('without scripts the plain form attaches and shows sizes in bytes', async () => {
+  const plainPage = await context.newPage();
+  try {
+    const cdp = await context.newCDPSession(plainPage);
+    await cdp.send('Emulation.setScriptExecutionDisabled', { value: true });
+    await plainPage.goto(windowUrl);
+    assert.ok(await plainPage.isHidden('#dropzone'), 'the drop zone shows without scripts');
+    await plainPage.setInputFiles('input[name=newfile]', textFile('delta.txt', 512, 'delta'));
+    const [response] = await Promise.all([
+      plainPage.waitForNavigation({ timeout: stepTimeout }),
+      plainPage.click('button.primary'),
+    ]);
+    assert.equal(response.request().resourceType(), 'document');
+    assert.deepEqual(await listed(plainPage),
+      ['alpha.txt, 1000 bytes', 'gamma notes.txt, 2345 bytes', 'delta.txt, 512 bytes']);
+    assert.match(await usage(plainPage), new RegExp(
+      `^3 of ${countLimit} attachments, 3857 bytes of 10485760 bytes used; room for 1 more files and 10481903 bytes\\.$`));
+    await screenshot(plainPage, 'plain-form-without-scripts');
+  } finally {
+    await plainPage.close();
+  }
+  await page.goto(windowUrl);
+});
+
+step('files beyond the attachment count limit are refused', async () => {
+  await page.setInputFiles('input[name=newfile]', textFile('epsilon.txt', 100, 'epsilon'));
+  await page.setInputFiles('input[name=newfile01]', textFile('zeta.txt', 100, 'zeta'));
+  await postByScript(page, () => page.click('button.primary'));
+  const error = (await page.innerText('.error:visible')).replace(/\s+/g, ' ');
+  assert.match(error, /The attachment limit was reached/);
+  const names = (await listed(page)).map((s) => s.split(',')[0]);
+  assert.deepEqual(names, ['alpha.txt', 'gamma notes.txt', 'delta.txt', 'epsilon.txt']);
+  assert.match(await usage(page), new RegExp(`^${countLimit} of ${countLimit} attachments, .* room for 0 more files`));
+});
+
+step('a drop on a full list is refused in the page without a request', async () => {
+  let posted = false;
+  const onRequest = (r) => { if (r.method() === 'POST') posted = true; };
+  page.on('request', onRequest);
+  await dropFiles(page, [textFile('eta.txt', 10, 'eta')]);
+  await page.waitForSelector('#upload_problem:not([hidden])');
+  page.off('request', onRequest);
+  assert.match(await page.innerText('#upload_problem'), /The attachment limit was reached/);
+  assert.equal(posted, false, 'the drop was posted although the list is full');
+});
+
+step('insert mode puts a text file into the window\'s text instead of the list', async () => {
+  const text = 'Hello from the browser test: <b>bold</b> & "quoted" — ünïcödé\nsecond line\n';
+  await page.goto(`${base}/cgi-bin/attachdesk?atid=insert${atid}`);
+  await postByScript(page, async () => {
+    await page.setInputFiles('input[name=newfile]', { name: 'note.txt', mimeType: 'text/plain', buffer: Buffer.from(text) });
+    await page.click('button.primary');
+  });
+  // No compose window opened this one: the text is offered for copying.
+  assert.ok(await page.isVisible('#ins_text'), 'the inserted text is not shown');
+  assert.equal(await page.inputValue('#ins_text'), text);
+  const names = (await listed(page)).map((s) => s.split(',')[0]);
+  assert.ok(!names.includes('note.txt'), 'the text file was attached in insert mode');
+});
+
+step('insert mode hands the text to the compose page that opened the window', async () => {
+  const text = 'Inserted through the opener.\n';
+  await page.goto(`${base}/`);
+  const [popup] = await Promise.all([
+    context.waitForEvent('page', { timeout: stepTimeout }),
+    page.click('text=Insert text from files'),
+  ]);
+  await popup.waitForSelector('#attach_form');
+  await popup.setInputFiles('input[name=newfile]', { name: 'body.txt', mimeType: 'text/plain', buffer: Buffer.from(text) });
+  await postByScript(popup, () => popup.click('button.primary'));
+  await popup.waitForSelector('#ins_done:not([hidden])');
+  await screenshot(popup, 'insert-popup');
+  const body = await page.inputValue('#body');
+  assert.ok(body.includes(text), `the compose page's body lacks the text: ${JSON.stringify(body)}`);
+  await popup.close();
+});
+
+step('a new message whose file was refused is opened by a drop on the error page', async () => {
+  await page.goto(`${base}/`);
+  await page.setInputFiles('form input[name=newfile]', { name: 'eicar.com', mimeType: 'application/octet-stream', buffer: eicar });
+  await Promise.all([page.waitForNavigation(), page.click('text=Open a new message with these files')]);
+  assert.match((await bodyText(page)), /Attachments of a new message .* The file eicar\.com contains a virus/);
+  await screenshot(page, 'new-message-refused');
+  // The answer to the drop sends the window on to the compose program.
+  await page.evaluate(() => document.documentElement.setAttribute('data-e2e-old', ''));
+  await Promise.all([
+    page.waitForURL(/\/cgi-bin\/genMail\?keep_attach=1&cpid=\d+/, { timeout: stepTimeout }),
+    dropFiles(page, [textFile('report.txt', 4321, 'report')]),
+  ]);
+  await page.waitForSelector('h1');
+  assert.match(await bodyText(page), /New message \(demo stand-in\).*report\.txt, 4321 bytes/);
+});
+
+step('the Japanese window shows the same limits', async () => {
+  await page.setExtraHTTPHeaders({ Authorization: basic('bob') });
+  await page.goto(windowUrl);
+  assert.equal(await page.getAttribute('html', 'lang'), 'ja');
+  const shown = await usage(page);
+  assert.match(shown, new RegExp(`添付ファイル 0 件（上限 ${countLimit} 件）`));
+  assert.match(shown, /10240 KB/);
+  await postByScript(page, () => dropFiles(page, [textFile('日本語.txt', 300, 'nihongo')]));
+  assert.deepEqual(await listed(page), ['日本語.txt, 300 bytes']);
+  await assertNoTemplateLeftovers(page);
+});
