@@ -21,6 +21,18 @@ bool Present(const char* name) {
   return MCGI_VarStrGet(name, 0) != nullptr;
 }
 
+// Whether the request can change the list: it names positions to remove,
+// sends upload fields or a URL. A plain page request needs no turn.
+bool MayChangeList() {
+  const char* init = MCGI_VarStrGet("init", 0);
+  if (init && *init) return false;
+  if (Present("choice")) return true;
+  for (const FormPart& part : MCGI_Request().parts) {
+    if (part.name.starts_with("newfile")) return true;
+  }
+  return false;
+}
+
 // Requests of one compose window take turns from reading its list to writing
 // it back, so none of them lists a file that another one removed meanwhile
 // (or drops a file another one added). The turn is an exclusive flock on a
@@ -110,7 +122,7 @@ void attach_main() {
   // empty list and nothing is written.
   if (st.cpid) {
     in.list_path = ATT_ListPath(st.cpid->c_str());
-    LockList(in);
+    if (MayChangeList()) LockList(in);
     ATT_ListRead(in.list_path);
   } else {
     ATT_Table().count = 0;

@@ -166,13 +166,9 @@ for mode, m in modes.items():
 perf = os.environ.get("BENCH_PERF_LINE", "")
 if perf:
     print(perf)
-try:
-    busy = float(load.split()[0]) > (os.cpu_count() or 1) / 2
-except ValueError:
-    busy = False
-if busy:
-    print("note: the machine was busy; the means swing with other work, "
-          "the medians and minimums much less")
+sys.path.insert(0, os.environ["BENCH_DIR"])
+from bench_report import busy_note
+busy_note(load)
 print(f"verdict: {verdict}")
 PY
 cat "$txt"

@@ -22,6 +22,7 @@
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
+export BENCH_DIR=$top/bench
 AD_BUILD=${AD_BUILD:-$top/build}
 BENCH_OUT=$AD_BUILD/bench
 BENCH_WARMUP=${BENCH_WARMUP:-20}
@@ -162,13 +163,9 @@ if len(perf_subject) == 3 and len(perf_floor) == 3:
     print(f"perf stat, {runs:.0f} runs each: task-clock {label} {task:.3f} ms, "
           f"{floor_label} {floor_task:.3f} ms, ratio {task / floor_task:.2f}; "
           f"page faults {faults:.0f} and {floor_faults:.0f}")
-try:
-    busy = float(load.split()[0]) > (os.cpu_count() or 1) / 2
-except ValueError:
-    busy = False
-if busy:
-    print("note: the machine was busy; the means swing with other work, "
-          "the medians and minimums much less")
+sys.path.insert(0, os.environ["BENCH_DIR"])
+from bench_report import busy_note
+busy_note(load)
 PY
   cat "$txt"
   grep -q ' PASS$' "$txt"

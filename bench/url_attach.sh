@@ -172,13 +172,9 @@ print(f"ratio of means attachdesk/curl: {ratio:.2f} (target <= {target:g}) {verd
 print(f"ratio of medians: {summary['attachdesk'][1] / summary['curl'][1]:.2f}  "
       f"of minimums: {summary['attachdesk'][2] / summary['curl'][2]:.2f}  "
       f"of means per round: {' '.join(f'{r:.2f}' for r in round_ratios)}")
-try:
-    busy = float(load.split()[0]) > (os.cpu_count() or 1) / 2
-except ValueError:
-    busy = False
-if busy:
-    print("note: the machine was busy; the means swing with other work, "
-          "the medians and minimums much less")
+sys.path.insert(0, os.environ["BENCH_DIR"])
+from bench_report import busy_note
+busy_note(load)
 sys.exit(0 if verdict == "PASS" else 1)
 PY
 cat "$txt"
