@@ -24,23 +24,6 @@
 #include "host/site.h"
 #include "host/strings.h"
 
-std::string AD_Format(const char* format, ...) {
-  va_list ap;
-  va_start(ap, format);
-  va_list copy;
-  va_copy(copy, ap);
-  int n = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string out;
-  if (n > 0) {
-    out.resize(static_cast<std::size_t>(n) + 1);
-    std::vsnprintf(out.data(), out.size(), format, ap);
-    out.resize(static_cast<std::size_t>(n));
-  }
-  va_end(ap);
-  return out;
-}
-
 int AD_CountLimit() {
   return std::clamp(GINI().attach_count_limit, 0, kAttachAddLimit);
 }

@@ -53,7 +53,7 @@ const std::string& ComposeId() {
 // One upload field. The data stays where the request holds it and is written
 // straight to the stored copy.
 void Upload(int index) {
-  std::string field = index == 0 ? "newfile" : AD_Format("newfile%.2d", index);
+  std::string field = index == 0 ? "newfile" : StrPrintf("newfile%.2d", index);
   const char* client = nullptr;
   const char* data = nullptr;
   std::int64_t length = 0;
@@ -76,7 +76,7 @@ void Upload(int index) {
 
   AD_Admit(name.c_str(), data, length, type.c_str(), [&](AttachRecord& record) {
     const AD_Intake& in = AD_GetIntake();
-    std::string path = AD_Format("%s/%s_%s_A_%d_%d", host::TmpDir().c_str(),
+    std::string path = StrPrintf("%s/%s_%s_A_%d_%d", host::TmpDir().c_str(),
                                  session().user_id.c_str(), ComposeId().c_str(), in.pid, index);
     if (!AD_PathFitsRecord(path, "Upload")) return -1;
     if (AD_StoreCopy(path, data, length) != 0) return -1;
@@ -124,7 +124,7 @@ void FetchUrl() {
   url = NormaliseUrl(std::move(url));
 
   const AD_Intake& in = AD_GetIntake();
-  std::string path = AD_Format("%s/%s_%s_H_%d", host::TmpDir().c_str(), session().user_id.c_str(),
+  std::string path = StrPrintf("%s/%s_%s_H_%d", host::TmpDir().c_str(), session().user_id.c_str(),
                                ComposeId().c_str(), in.pid);
   if (!AD_PathFitsRecord(path, "FetchUrl")) return;
   if (MNET_Fetch2File(url.c_str(), path, 1) != 0) return;

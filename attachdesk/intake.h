@@ -37,5 +37,3 @@ int AD_StoreCopy(const std::string& path, const char* data, std::int64_t length)
 // written (no ";"); logs the refusal for `function` otherwise.
 bool AD_PathFitsRecord(const std::string& path, const char* function);
 
-// printf into a string.
-std::string AD_Format(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -8,22 +8,7 @@
 #include <ctime>
 
 #include "host/root.h"
-
-namespace {
-
-std::string Format(const char* format, va_list ap) {
-  va_list copy;
-  va_copy(copy, ap);
-  int n = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  if (n <= 0) return {};
-  std::string out(static_cast<size_t>(n) + 1, '\0');
-  std::vsnprintf(out.data(), out.size(), format, ap);
-  out.resize(static_cast<size_t>(n));
-  return out;
-}
-
-}  // namespace
+#include "host/strings.h"
 
 void LOG_FileStr(const std::string& path, std::string_view text) {
   int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -44,7 +29,7 @@ void LOG_FileLine(const std::string& path, const char* format, ...) {
   line += " [" + std::to_string(static_cast<long long>(getpid())) + "] ";
   va_list ap;
   va_start(ap, format);
-  line += Format(format, ap);
+  line += StrVPrintf(format, ap);
   va_end(ap);
   line += '\n';
   LOG_FileStr(path, line);
@@ -53,7 +38,7 @@ void LOG_FileLine(const std::string& path, const char* format, ...) {
 void LOG_FileStr2(const std::string& path, int /*flags*/, const char* format, ...) {
   va_list ap;
   va_start(ap, format);
-  std::string text = Format(format, ap);
+  std::string text = StrVPrintf(format, ap);
   va_end(ap);
   LOG_FileStr(path, text);
 }

@@ -3,6 +3,7 @@
 #include <fnmatch.h>
 #include <strings.h>
 
+#include <cstdio>
 #include <cstring>
 
 std::size_t MSTR_Copy(char* dst, std::size_t size, std::string_view src) {
@@ -59,4 +60,24 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
     if (Lower(a[i]) != Lower(b[i])) return false;
   }
   return true;
+}
+
+std::string StrVPrintf(const char* format, va_list ap) {
+  va_list copy;
+  va_copy(copy, ap);
+  int n = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  if (n <= 0) return {};
+  std::string out(static_cast<std::size_t>(n) + 1, '\0');
+  std::vsnprintf(out.data(), out.size(), format, ap);
+  out.resize(static_cast<std::size_t>(n));
+  return out;
+}
+
+std::string StrPrintf(const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  std::string out = StrVPrintf(format, ap);
+  va_end(ap);
+  return out;
 }

@@ -1,7 +1,9 @@
 // Bounded copies into fixed-size fields and byte-string comparisons.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 // Copies `src` into `dst` of `size` bytes, cutting it to size - 1 bytes, and
@@ -27,3 +29,7 @@ int MSTR_fnmatch(const char* pattern, const char* text, int flags);
 // ASCII case-insensitive prefix and equality tests.
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 bool EqualsNoCase(std::string_view a, std::string_view b);
+
+// printf into a new string.
+std::string StrPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string StrVPrintf(const char* format, va_list ap);
