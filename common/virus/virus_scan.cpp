@@ -308,10 +308,16 @@ int VIR_ScanMessage(AVS_Context& ctx, int action, const char* data, int length, 
     return -1;
   }
   env.options = kMimeDefaultOptions | kMimeMessagesWhole;
-  MIME_Parse(env);
+  int status = MIME_Parse(env);
   int result = VIR_ScanParts(ctx, action, &env.root, data, length, out, out_length);
   int saved = errno;
   MIME_Free(env);
+  // A message nested too deep, or with too many parts, is not covered by its
+  // parts: what the tree does not hold is scanned with the whole message.
+  if ((status & (kMimeTooDeep | kMimeTooMany)) && result <= 0) {
+    int whole = ScanWhole(ctx, action, data, length, out, out_length);
+    if (whole > 0 || result == 0) return whole;
+  }
   errno = saved;
   return result;
 }

@@ -2,6 +2,7 @@
 // names, archives through a temporary file, rebuilding with infected parts
 // replaced, the report and the virus log, and `attachtool scan`.
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -297,6 +298,17 @@ TEST_F(VirusScan, DeleteRebuildsTheMessage) {
 
 // A real message through the parser: decoded bodies are scanned, the
 // infected attachment is replaced in the caller's text.
+// Parts past the parse's part limit are in no part: the whole message is
+// scanned as well.
+TEST_F(VirusScan, ContentBeyondThePartLimitIsScannedWhole) {
+  Open("ScanMode = MIME");
+  std::string text = "Subject: many\nContent-Type: multipart/mixed; boundary=b\n\n";
+  for (int i = 0; i < 10100; ++i) text += "--b\n\nclean\n";
+  text += "--b\n\nVIRUS-MARKER Late\n--b--\n";
+  EXPECT_EQ(Scan(AVS_ACTION_NONE, &text, nullptr), 1);
+  EXPECT_EQ(Scanned().back(), "0.eml");
+}
+
 TEST_F(VirusScan, ParsedMessageWithDelete) {
   Open("ScanMode = MIME\nReplaceMsg = Removed $filename");
   const std::string text =
