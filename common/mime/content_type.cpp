@@ -120,8 +120,16 @@ class MagicRules {
   std::size_t compiled_size_ = 0;
 };
 
+// The list by type, for CT_TypeToExt: every line with an extension, in list
+// order, as its type and first extension (views into the cached list).
+struct TypeToExtIndex {
+  bool loaded = false;
+  std::vector<std::pair<std::string_view, std::string_view>> lines;
+};
+
 struct State {
   TypeTable table;
+  TypeToExtIndex by_type;
   MagicRules magic;
   std::string result;
 };
@@ -135,6 +143,7 @@ State& Module() {
     host::OnReloadEnv([] {
       State& s = Module();
       s.table = TypeTable();
+      s.by_type = TypeToExtIndex();
       s.magic.Reset();
     });
   }
@@ -382,18 +391,24 @@ std::string CT_TypeToExt(const char* content_type, const char* name) {
     }
   }
   if (content_type == nullptr) return "";
-  const std::string* text = nullptr;
-  if (MSHM_FileRead(host::RootPath(kMimeTypes), text, 0) <= 0 || text == nullptr) return "";
+  // The list is indexed once per process: a message with many unnamed parts
+  // asks for many extensions.
+  TypeToExtIndex& index = Module().by_type;
+  if (!index.loaded) {
+    const std::string* text = nullptr;
+    if (MSHM_FileRead(host::RootPath(kMimeTypes), text, 0) <= 0 || text == nullptr) return "";
+    ForEachTypeLine(*text, [&](std::string_view type, std::string_view line, std::size_t pos) {
+      std::string_view ext = NextWord(line, pos);
+      if (!ext.empty()) index.lines.emplace_back(type, ext);
+      return true;
+    });
+    index.loaded = true;
+  }
   std::string_view wanted = content_type;
-  std::string answer;
-  ForEachTypeLine(*text, [&](std::string_view type, std::string_view line, std::size_t pos) {
-    if (!StartsWithNoCase(wanted, type)) return true;
-    std::string_view ext = NextWord(line, pos);
-    if (ext.empty()) return true;
-    answer = ext.substr(0, kExtAnswerMax);
-    return false;
-  });
-  return answer;
+  for (const auto& [type, ext] : index.lines) {
+    if (StartsWithNoCase(wanted, type)) return std::string(ext.substr(0, kExtAnswerMax));
+  }
+  return "";
 }
 
 int CT_CompileMagic() {
