@@ -11,3 +11,20 @@ def busy_note(load):
     if busy:
         print("note: the machine was busy; the means swing with other work, "
               "the medians and minimums much less")
+
+
+def ms(seconds):
+    return f"{seconds * 1000:.3f} ms"
+
+
+def summarise(times):
+    """Prints mean, spread, median and minimum of each command's run times
+    (seconds); answers {command: (mean, median, minimum)}."""
+    import statistics
+    summary = {}
+    for command, runs in times.items():
+        summary[command] = (statistics.fmean(runs), statistics.median(runs), min(runs))
+        print(f"{command}: mean {ms(summary[command][0])} +- {ms(statistics.stdev(runs))}, "
+              f"median {ms(summary[command][1])}, min {ms(summary[command][2])}, "
+              f"runs {len(runs)}")
+    return summary

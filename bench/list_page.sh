@@ -48,15 +48,11 @@ for i in $(seq 0 $((list_page_files - 1))); do
   echo "0;;utf-8;file$i.txt;$stored;$size" >>"$root/tmp/alice_1234_Attach.dat"
 done
 
+bench_cgi_env "$root"
 cgi_env=(
   REQUEST_METHOD=GET
   QUERY_STRING=atid=1234
-  REMOTE_USER=alice
-  WEBMAIL_ROOT="$root"
-  SERVER_NAME=localhost
-  GATEWAY_INTERFACE=CGI/1.1
-  SERVER_PROTOCOL=HTTP/1.1
-  SCRIPT_NAME=/cgi-bin/attachdesk
+  "${bench_cgi[@]}"
 )
 
 # A list page only reads the window's files; if a run changed them, later runs

@@ -48,6 +48,20 @@ bench_program() {
   (cd "$(dirname "$path")" && echo "$(pwd)/$(basename "$path")")
 }
 
+# bench_cgi_env ROOT: sets the array bench_cgi to the CGI variables every
+# request of the benchmarks shares (user alice, the root); each benchmark adds
+# its method, query and body variables.
+bench_cgi_env() {
+  bench_cgi=(
+    REMOTE_USER=alice
+    WEBMAIL_ROOT="$1"
+    SERVER_NAME=localhost
+    GATEWAY_INTERFACE=CGI/1.1
+    SERVER_PROTOCOL=HTTP/1.1
+    SCRIPT_NAME=/cgi-bin/attachdesk
+  )
+}
+
 # bench_check_page PROGRAM ENV...: runs PROGRAM once with exactly the environment
 # ENV (NAME=VALUE words) and stdin from /dev/null, and fails unless it exits 0 and
 # prints a CGI response with a Content-Type header and no Status header. A page
@@ -140,15 +154,11 @@ for path in sys.argv[6:]:
     for command in times:
         times[command] += results[command]["times"]
     round_ratios.append(results[label]["mean"] / results[floor_label]["mean"])
-def ms(seconds):
-    return f"{seconds * 1000:.3f} ms"
+sys.path.insert(0, os.environ["BENCH_DIR"])
+from bench_report import busy_note, ms, summarise
 print(f"benchmark: {name}")
 print(f"cores: {os.cpu_count()}  load average before: {load}  rounds: {len(round_ratios)}")
-summary = {}
-for command, runs in times.items():
-    summary[command] = (statistics.fmean(runs), statistics.median(runs), min(runs))
-    print(f"{command}: mean {ms(summary[command][0])} +- {ms(statistics.stdev(runs))}, "
-          f"median {ms(summary[command][1])}, min {ms(summary[command][2])}, runs {len(runs)}")
+summary = summarise(times)
 ratio = summary[label][0] / summary[floor_label][0]
 verdict = "PASS" if ratio <= target else "FAIL"
 print(f"ratio of means {label}/{floor_label}: {ratio:.2f} (target <= {target:g}) {verdict}")
@@ -163,8 +173,6 @@ if len(perf_subject) == 3 and len(perf_floor) == 3:
     print(f"perf stat, {runs:.0f} runs each: task-clock {label} {task:.3f} ms, "
           f"{floor_label} {floor_task:.3f} ms, ratio {task / floor_task:.2f}; "
           f"page faults {faults:.0f} and {floor_faults:.0f}")
-sys.path.insert(0, os.environ["BENCH_DIR"])
-from bench_report import busy_note
 busy_note(load)
 PY
   cat "$txt"

@@ -50,18 +50,14 @@ with open(body, "wb") as out:
 PY
 body_size=$(stat -c %s "$root/body.bin")
 
+bench_cgi_env "$root"
 cgi_env=(
   PATH="$PATH"
   REQUEST_METHOD=POST
   QUERY_STRING=
   CONTENT_TYPE="multipart/form-data; boundary=$boundary"
   CONTENT_LENGTH="$body_size"
-  REMOTE_USER=alice
-  WEBMAIL_ROOT="$root"
-  SERVER_NAME=localhost
-  GATEWAY_INTERFACE=CGI/1.1
-  SERVER_PROTOCOL=HTTP/1.1
-  SCRIPT_NAME=/cgi-bin/attachdesk
+  "${bench_cgi[@]}"
 )
 
 clean_tmp() { find "$root/tmp" -mindepth 1 -delete; }

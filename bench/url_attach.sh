@@ -70,16 +70,12 @@ boundary=----benchurlattach7d0a
   printf -- '--%s--\r\n' "$boundary"
 } >"$work/body"
 
+bench_cgi_env "$root"
 cgi_env=(
   REQUEST_METHOD=POST
   CONTENT_TYPE="multipart/form-data; boundary=$boundary"
   CONTENT_LENGTH="$(wc -c <"$work/body")"
-  REMOTE_USER=alice
-  WEBMAIL_ROOT="$root"
-  SERVER_NAME=localhost
-  GATEWAY_INTERFACE=CGI/1.1
-  SERVER_PROTOCOL=HTTP/1.1
-  SCRIPT_NAME=/cgi-bin/attachdesk
+  "${bench_cgi[@]}"
 )
 
 # Not timed: empties the window's files and the previous download.
@@ -157,23 +153,17 @@ for path in sys.argv[3:]:
     for command in times:
         times[command] += results[command]["times"]
     round_ratios.append(results["attachdesk"]["mean"] / results["curl"]["mean"])
-def ms(seconds):
-    return f"{seconds * 1000:.3f} ms"
+sys.path.insert(0, os.environ["BENCH_DIR"])
+from bench_report import busy_note, ms, summarise
 print("benchmark: url_attach (attach a 20 MiB file by URL from 127.0.0.1)")
 print(f"cores: {os.cpu_count()}  load average before: {load}  rounds: {len(round_ratios)}")
-summary = {}
-for command, runs in times.items():
-    summary[command] = (statistics.fmean(runs), statistics.median(runs), min(runs))
-    print(f"{command}: mean {ms(summary[command][0])} +- {ms(statistics.stdev(runs))}, "
-          f"median {ms(summary[command][1])}, min {ms(summary[command][2])}, runs {len(runs)}")
+summary = summarise(times)
 ratio = summary["attachdesk"][0] / summary["curl"][0]
 verdict = "PASS" if ratio <= target else "FAIL"
 print(f"ratio of means attachdesk/curl: {ratio:.2f} (target <= {target:g}) {verdict}")
 print(f"ratio of medians: {summary['attachdesk'][1] / summary['curl'][1]:.2f}  "
       f"of minimums: {summary['attachdesk'][2] / summary['curl'][2]:.2f}  "
       f"of means per round: {' '.join(f'{r:.2f}' for r in round_ratios)}")
-sys.path.insert(0, os.environ["BENCH_DIR"])
-from bench_report import busy_note
 busy_note(load)
 sys.exit(0 if verdict == "PASS" else 1)
 PY
