@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "host/cgi_escape.h"
+#include "host/find_bytes.h"
 #include "host/site.h"
 #include "host/status_answer.h"
 
@@ -195,8 +196,8 @@ Delimiter FindDelimiter(std::string_view body, std::string_view nl_dash, std::si
   const std::string_view dash = nl_dash.substr(1);
   Delimiter d;
   while (from < body.size()) {
-    const void* hit =
-        memmem(body.data() + from, body.size() - from, nl_dash.data(), nl_dash.size());
+    const char* hit =
+        FindBytes(body.data() + from, body.size() - from, nl_dash.data(), nl_dash.size());
     if (hit == nullptr) break;
     std::size_t lf = static_cast<std::size_t>(static_cast<const char*>(hit) - body.data());
     from = lf + 1;
