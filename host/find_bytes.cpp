@@ -1,64 +1,129 @@
 #include "host/find_bytes.h"
 
+#include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
 #endif
 
 namespace {
 
+// Comparisons beyond the bytes passed after which the data counts as built
+// to match often, and the rest goes to memmem.
+constexpr std::size_t kDenseSlack = 4096;
+
+// Compares the needle at the candidate starts `bits` (bit k: position
+// at + k), the first match or null; `*compared` counts the bytes compared.
+inline const char* Candidates(const char* hay, std::size_t at, std::uint64_t bits,
+                              const char* needle, std::size_t m, std::size_t* compared) {
+  while (bits != 0) {
+    std::size_t pos = at + static_cast<std::size_t>(__builtin_ctzll(bits));
+    if (std::memcmp(hay + pos + 1, needle + 1, m - 2) == 0) return hay + pos;
+    bits &= bits - 1;
+    *compared += m;
+  }
+  return nullptr;
+}
+
+// The start of the part `memmem` searches: where the block scan stopped.
+const char* Rest(const char* hay, std::size_t n, std::size_t i, const char* needle,
+                 std::size_t m) {
+  return static_cast<const char*>(memmem(hay + i, n - i, needle, m));
+}
+
 #if defined(__SSE2__)
-using Block = __m128i;
-Block Load(const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-Block Splat(char c) { return _mm_set1_epi8(c); }
-// One bit per byte where both blocks hold their byte.
-unsigned BothMatch(Block a, Block fa, Block b, Block fb) {
-  return static_cast<unsigned>(
-      _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, fa), _mm_cmpeq_epi8(b, fb))));
-}
-#else
-struct Block {
-  unsigned char b[16];
-};
-Block Load(const char* p) {
-  Block v;
-  std::memcpy(v.b, p, 16);
-  return v;
-}
-Block Splat(char c) {
-  Block v;
-  std::memset(v.b, c, 16);
-  return v;
-}
-unsigned BothMatch(Block a, Block fa, Block b, Block fb) {
-  unsigned bits = 0;
-  for (int i = 0; i < 16; ++i) bits |= unsigned(a.b[i] == fa.b[i] && b.b[i] == fb.b[i]) << i;
-  return bits;
-}
-#endif
-
-}  // namespace
-
-const char* FindBytes(const char* hay, std::size_t n, const char* needle, std::size_t m) {
-  if (m == 0 || m > n) return m == 0 ? hay : nullptr;
-  if (m == 1) return static_cast<const char*>(std::memchr(hay, needle[0], n));
-  const Block first = Splat(needle[0]);
-  const Block last = Splat(needle[m - 1]);
+const char* ScanSse2(const char* hay, std::size_t n, const char* needle, std::size_t m) {
+  const __m128i first = _mm_set1_epi8(needle[0]);
+  const __m128i last = _mm_set1_epi8(needle[m - 1]);
   const std::size_t end = n - m + 1;  // candidate starts are below this
   std::size_t compared = 0;
   std::size_t i = 0;
   for (; i + 16 <= end; i += 16) {
-    unsigned bits = BothMatch(Load(hay + i), first, Load(hay + i + m - 1), last);
-    while (bits != 0) {
-      std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(bits));
-      if (std::memcmp(hay + at + 1, needle + 1, m - 2) == 0) return hay + at;
-      bits &= bits - 1;
-      compared += m;
-    }
-    // Comparisons beyond the bytes passed: the data is built to match often.
-    if (compared > i + 4096) break;
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + i));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + i + m - 1));
+    unsigned bits = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
+    if (bits == 0) continue;
+    if (const char* hit = Candidates(hay, i, bits, needle, m, &compared)) return hit;
+    if (compared > i + kDenseSlack) break;
   }
-  const void* rest = memmem(hay + i, n - i, needle, m);
-  return static_cast<const char*>(rest);
+  return Rest(hay, n, i, needle, m);
+}
+#endif
+
+#if defined(__x86_64__)
+// 64 candidate starts per step, in two 32-byte halves.
+__attribute__((target("avx2"))) const char* ScanAvx2(const char* hay, std::size_t n,
+                                                     const char* needle, std::size_t m) {
+  const __m256i first = _mm256_set1_epi8(needle[0]);
+  const __m256i last = _mm256_set1_epi8(needle[m - 1]);
+  const std::size_t end = n - m + 1;
+  std::size_t compared = 0;
+  std::size_t i = 0;
+  for (; i + 64 <= end; i += 64) {
+    const char* p = hay + i;
+    const char* q = hay + i + m - 1;
+    __m256i lo = _mm256_and_si256(
+        _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), first),
+        _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)), last));
+    __m256i hi = _mm256_and_si256(
+        _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32)), first),
+        _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 32)), last));
+    __m256i any = _mm256_or_si256(lo, hi);
+    if (_mm256_testz_si256(any, any)) continue;
+    std::uint64_t bits = static_cast<std::uint32_t>(_mm256_movemask_epi8(lo)) |
+                         static_cast<std::uint64_t>(
+                             static_cast<std::uint32_t>(_mm256_movemask_epi8(hi)))
+                             << 32;
+    if (const char* hit = Candidates(hay, i, bits, needle, m, &compared)) return hit;
+    if (compared > i + kDenseSlack) break;
+  }
+  return Rest(hay, n, i, needle, m);
+}
+#endif
+
+const char* ScanPortable(const char* hay, std::size_t n, const char* needle, std::size_t m) {
+  return Rest(hay, n, 0, needle, m);
+}
+
+using ScanFn = const char* (*)(const char*, std::size_t, const char*, std::size_t);
+
+ScanFn BestScan() {
+#if defined(__x86_64__)
+  if (__builtin_cpu_supports("avx2")) return ScanAvx2;
+#endif
+#if defined(__SSE2__)
+  return ScanSse2;
+#else
+  return ScanPortable;
+#endif
+}
+
+}  // namespace
+
+const char* FindBytesWith(FindBytesKind kind, const char* hay, std::size_t n, const char* needle,
+                          std::size_t m) {
+  if (m == 0 || m > n) return m == 0 ? hay : nullptr;
+  if (m == 1) return static_cast<const char*>(std::memchr(hay, needle[0], n));
+  switch (kind) {
+#if defined(__x86_64__)
+    case FindBytesKind::kAvx2:
+      if (__builtin_cpu_supports("avx2")) return ScanAvx2(hay, n, needle, m);
+      [[fallthrough]];
+#endif
+#if defined(__SSE2__)
+    case FindBytesKind::kSse2:
+      return ScanSse2(hay, n, needle, m);
+#endif
+    default:
+      return ScanPortable(hay, n, needle, m);
+  }
+}
+
+const char* FindBytes(const char* hay, std::size_t n, const char* needle, std::size_t m) {
+  static const ScanFn scan = BestScan();
+  if (m == 0 || m > n) return m == 0 ? hay : nullptr;
+  if (m == 1) return static_cast<const char*>(std::memchr(hay, needle[0], n));
+  return scan(hay, n, needle, m);
 }
