@@ -43,16 +43,18 @@ bool AD_PathFitsRecord(const std::string& path, const char* function) {
   return false;
 }
 
-// The data goes straight from the request body to the file, in as many
-// writes as the system needs.
+// The data goes straight from the request body to the file: an upload that
+// was spooled while the request was read becomes the stored file itself;
+// anything else is copied in as many writes as the system needs.
 int AD_StoreCopy(const std::string& path, const char* data, std::int64_t length) {
+  const RequestBody& body = MCGI_Request().body;
+  if (body.LinkAs(path.c_str(), data, static_cast<std::size_t>(length))) return 0;
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
     LOG_FileLine(ErrorLogPath(), "AD_StoreCopy: open %s: %s", path.c_str(), std::strerror(errno));
     return -1;
   }
-  // Request data goes from the request body straight to the file.
-  if (MCGI_Request().body.WriteTo(fd, data, static_cast<std::size_t>(length)) != 0) {
+  if (body.WriteTo(fd, data, static_cast<std::size_t>(length)) != 0) {
     LOG_FileLine(ErrorLogPath(), "AD_StoreCopy: write %s: %s", path.c_str(), std::strerror(errno));
     close(fd);
     unlink(path.c_str());

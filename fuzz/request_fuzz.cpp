@@ -1,7 +1,12 @@
 // Fuzzes the request parsers. The first line of the input is the
 // Content-Type, the rest is the body; limits are small so that their breaches
-// are reached too.
+// are reached too. A multipart body is also read in pieces, spooling file data
+// as early as it may be, and must parse exactly as it does in memory.
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -9,11 +14,59 @@
 
 #include "host/cgi_escape.h"
 #include "host/cgi_request.h"
+#include "host/header_params.h"
+#include "host/multipart_parser.h"
 
 namespace {
 
 void Check(bool ok) {
   if (!ok) std::abort();
+}
+
+// A folder for spool files (which have no names), made once per run and
+// removed at its end.
+const char* SpoolDir() {
+  static char path[] = "/tmp/request-fuzz.XXXXXX";
+  static const bool made = [] {
+    if (mkdtemp(path) == nullptr) return false;
+    std::atexit([] { rmdir(path); });
+    return true;
+  }();
+  return made ? path : "";
+}
+
+// Parses `body` read in pieces of `piece` bytes and checks it against the
+// in-memory result.
+void CheckStreamed(std::string_view type, std::string_view body, const RequestLimits& limits,
+                   RequestError want, const Request& in_memory) {
+  std::string boundary = BoundaryOf(type);
+  if (boundary.empty()) return;
+  const std::size_t piece = 1 + body.size() % 13;
+  RequestLimits streaming = limits;
+  streaming.spool_dir = SpoolDir();
+  streaming.spool_from = 1;
+  streaming.spool_step = 1 + body.size() % 5;
+  std::size_t at = 0;
+  BodyReader reader = [&](char* into, std::size_t n) -> ssize_t {
+    std::size_t k = std::min({n, piece, body.size() - at});
+    std::memcpy(into, body.data() + at, k);
+    at += k;
+    return static_cast<ssize_t>(k);
+  };
+  RequestBody memory;
+  std::vector<FormPart> parts;
+  RequestError e = ParseMultipartBody(memory, reader, body.size(), boundary, streaming, parts);
+  Check(e == want);
+  if (e != RequestError::kOk) return;
+  Check(parts.size() == in_memory.parts.size());
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const FormPart& a = parts[i];
+    const FormPart& b = in_memory.parts[i];
+    Check(a.name == b.name && a.filename == b.filename && a.has_filename == b.has_filename &&
+          a.content_type == b.content_type && a.length == b.length);
+    Check(memory.Holds(a.data, a.length) && a.data[a.length] == '\0');
+    Check(std::memcmp(a.data, b.data, a.length) == 0);
+  }
 }
 
 }  // namespace
@@ -42,6 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else {
     Check(req.parts.empty() && req.vars.empty());
   }
+  if (e != RequestError::kNoBoundary) CheckStreamed(type, body, limits, e, req);
   ParseUrlEncoded(body, req);
 
   MCGI_SetRequest(std::move(req));

@@ -16,6 +16,13 @@ struct RequestLimits {
   std::size_t max_body = 100u << 20;        // RequestMaxKB of the site settings
   std::size_t max_header_block = 16 << 10;  // one part's header block
   std::size_t max_parts = 4096;
+  // Where large uploaded files are spooled while the body is read ("" for
+  // never), from what size on, and in steps of how many bytes (steps of the
+  // size the body is read in keep the spool file's writes aligned, which lets
+  // the kernel hold it in large pages).
+  std::string spool_dir;
+  std::size_t spool_from = 256 << 10;
+  std::size_t spool_step = 128 << 10;
 };
 
 enum class RequestError {
@@ -29,6 +36,7 @@ enum class RequestError {
   kTruncatedBody,       // 400: fewer bytes than CONTENT_LENGTH
   kBadContentLength,    // 400
   kMethodNotAllowed,    // 405
+  kSpoolFailed,         // 500: an uploaded file could not be kept while read
 };
 
 // The HTTP status line text of an error ("413 Payload Too Large", ...).
@@ -36,8 +44,9 @@ const char* RequestErrorStatus(RequestError e);
 // A one-line reason for the text/plain body of the error answer.
 const char* RequestErrorReason(RequestError e);
 
-// One multipart part. `data` points into the request's body buffer and is
-// followed by a NUL byte, so a text part's data is also a C string.
+// One multipart part. `data` points into the request's body (its memory or
+// one of its spool files) and is followed by a NUL byte, so a text part's
+// data is also a C string.
 struct FormPart {
   std::string name;
   std::string filename;  // the filename parameter as sent, "" when none
@@ -50,7 +59,7 @@ struct FormPart {
 // The parsed request. Variables keep every value in arrival order: query
 // string first, then the body.
 struct Request {
-  RequestBody body;  // the body as read; FormPart::data points into it
+  RequestBody body;  // the body's bytes; FormPart::data points into it
   std::vector<std::pair<std::string, std::string>> vars;
   std::vector<FormPart> parts;
 };
@@ -59,11 +68,10 @@ struct Request {
 // %XX decoded; a malformed escape is kept as written).
 void ParseUrlEncoded(std::string_view text, Request& req);
 
-// Parses `req.body` as multipart/form-data with the boundary of
-// `content_type`. Fills req.parts and, for parts without a file name, req.vars.
-// May write NUL bytes into req.body after each part's data. Delimiters count
-// only at the start of a line (RFC 2046 section 5.1.1); CRLF and bare LF line
-// ends are both accepted. On an error req.parts and req.vars are as before.
+// Parses `req.body`, already read whole, as multipart/form-data with the
+// boundary of `content_type` (see multipart_parser.h). Fills req.parts and,
+// for parts without a file name, req.vars. May write NUL bytes into req.body
+// after each part's data. On an error req.parts and req.vars are as before.
 RequestError ParseMultipart(std::string_view content_type, const RequestLimits& limits,
                             Request& req);
 
@@ -74,13 +82,16 @@ RequestError ReadBody(int fd, std::size_t length, RequestBody& body);
 
 // MCGI_Load without the answer and the process-wide state: checks the method,
 // parses the query string and, for POST, reads CONTENT_LENGTH bytes from `fd`
-// and parses them by CONTENT_TYPE (a body of another type is read, not parsed).
-// A body over limits.max_body is refused before anything is read.
+// and parses them by CONTENT_TYPE (a multipart body while it is read; a body
+// of another type is read, not parsed). A body over limits.max_body is
+// refused before anything is read; a short body is kTruncatedBody whatever
+// else is wrong with it.
 RequestError LoadRequest(const host::CgiEnv& env, int fd, const RequestLimits& limits,
                          Request& req);
 
 // Reads and parses the whole request of this process (Env(), standard input)
-// into the process-wide request. On an error it writes the answer (Status,
+// into the process-wide request, spooling large uploads into the scratch
+// folder. On an error it writes the answer (Status,
 // text/plain reason) and answers the error; the program then exits with 1.
 RequestError MCGI_Load();
 

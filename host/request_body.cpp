@@ -1,18 +1,30 @@
 #include "host/request_body.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <new>
 #include <utility>
 
 namespace {
 
 // Bodies from this size on get their own mapping: the kernel hands out
-// zeroed pages on demand (huge ones where it can), so nothing is cleared twice.
+// zeroed pages on demand, so pages the body never fills are never touched.
 constexpr std::size_t kMapFrom = 1 << 20;
+
+std::size_t PageSize() {
+  static const std::size_t page = [] {
+    long p = sysconf(_SC_PAGESIZE);
+    return p > 0 ? static_cast<std::size_t>(p) : std::size_t{4096};
+  }();
+  return page;
+}
+
+std::size_t RoundUp(std::size_t n, std::size_t page) { return (n + page - 1) / page * page; }
 
 }  // namespace
 
@@ -25,9 +37,10 @@ RequestBody& RequestBody::operator=(RequestBody&& other) noexcept {
     Release();
     data_ = std::exchange(other.data_, nullptr);
     size_ = std::exchange(other.size_, 0);
-    mapped_ = std::exchange(other.mapped_, 0);
-    file_ = std::exchange(other.file_, -1);
-    file_offset_ = std::exchange(other.file_offset_, 0);
+    capacity_ = std::exchange(other.capacity_, 0);
+    mapped_ = std::exchange(other.mapped_, false);
+    spools_ = std::move(other.spools_);
+    other.spools_.clear();
   }
   return *this;
 }
@@ -39,76 +52,110 @@ RequestBody& RequestBody::operator=(std::string_view text) {
 
 void RequestBody::Release() {
   if (mapped_) {
-    munmap(data_, mapped_);
+    munmap(data_, capacity_ + 1);
   } else {
     delete[] data_;
   }
+  for (const Spool& s : spools_) {
+    munmap(s.data, s.mapped);
+    close(s.fd);
+  }
+  spools_.clear();
   data_ = nullptr;
   size_ = 0;
-  mapped_ = 0;
-  file_ = -1;
-  file_offset_ = 0;
+  capacity_ = 0;
+  mapped_ = false;
 }
 
 void RequestBody::clear() { Release(); }
 
-bool RequestBody::Allocate(std::size_t length) {
+bool RequestBody::Reserve(std::size_t capacity) {
   Release();
-  if (length >= kMapFrom) {
-    void* p = mmap(nullptr, length + 1, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (capacity >= kMapFrom) {
+    void* p =
+        mmap(nullptr, capacity + 1, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) return false;
-    madvise(p, length + 1, MADV_HUGEPAGE);
     data_ = static_cast<char*>(p);
-    mapped_ = length + 1;
+    mapped_ = true;
   } else {
-    data_ = new (std::nothrow) char[length + 1];
+    data_ = new (std::nothrow) char[capacity + 1];
     if (!data_) return false;
   }
-  size_ = length;
-  data_[length] = '\0';
+  capacity_ = capacity;
+  size_ = 0;
+  data_[0] = '\0';
   return true;
 }
 
-bool RequestBody::MapFile(int fd, std::size_t length) {
-  struct stat st;
-  off_t offset = lseek(fd, 0, SEEK_CUR);
-  long page = sysconf(_SC_PAGESIZE);
-  if (length == 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || offset < 0 ||
-      page <= 0 || offset % page != 0 || st.st_size - offset < static_cast<off_t>(length)) {
-    return false;
-  }
-  // The NUL after the body goes into the file's next byte or, past the end of
-  // the file, into the rest of its last page; a body that ends exactly at a
-  // page boundary and at the end of the file leaves no room: it is read.
-  std::size_t end = static_cast<std::size_t>(offset) + length;
-  if (static_cast<std::size_t>(st.st_size) == end && end % static_cast<std::size_t>(page) == 0) {
-    return false;
-  }
-  // Pages are taken from the page cache as they are read; only the few the
-  // parser writes a NUL into are copied.
-  void* p = mmap(nullptr, length + 1, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, offset);
-  if (p == MAP_FAILED) return false;
-  Release();
-  data_ = static_cast<char*>(p);
-  mapped_ = length + 1;
-  size_ = length;
-  data_[length] = '\0';  // a private page: the file is not changed
-  lseek(fd, static_cast<off_t>(length), SEEK_CUR);
-  file_ = fd;
-  file_offset_ = offset;
+bool RequestBody::Allocate(std::size_t length) {
+  if (!Reserve(length)) return false;
+  Resize(length);
   return true;
+}
+
+void RequestBody::Resize(std::size_t length) {
+  if (!data_) return;
+  size_ = length < capacity_ ? length : capacity_;
+  data_[size_] = '\0';
+}
+
+void RequestBody::Truncate(std::size_t length) {
+  if (length < size_) Resize(length);
+}
+
+const char* RequestBody::AddSpool(int fd, std::size_t length) {
+  // The file's pages are mapped over a reservation one byte longer than the
+  // data: the byte after the data is either past the end of the file in its
+  // last page or in the reservation's own page, and reads as NUL in both.
+  const std::size_t page = PageSize();
+  Spool s;
+  s.fd = fd;
+  s.length = length;
+  s.mapped = RoundUp(length + 1, page);
+  void* room = MAP_FAILED;
+  try {
+    spools_.reserve(spools_.size() + 1);
+    room = mmap(nullptr, s.mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  } catch (const std::bad_alloc&) {
+  }
+  if (room == MAP_FAILED) {
+    close(fd);
+    return nullptr;
+  }
+  void* file = mmap(room, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED, fd, 0);
+  if (file == MAP_FAILED) {
+    munmap(room, s.mapped);
+    close(fd);
+    return nullptr;
+  }
+  s.data = static_cast<char*>(room);
+  spools_.push_back(s);
+  return s.data;
+}
+
+const RequestBody::Spool* RequestBody::SpoolHolding(const char* from, std::size_t length) const {
+  for (const Spool& s : spools_) {
+    if (from >= s.data && length <= s.length &&
+        static_cast<std::size_t>(from - s.data) <= s.length - length) {
+      return &s;
+    }
+  }
+  return nullptr;
+}
+
+bool RequestBody::Holds(const char* from, std::size_t length) const {
+  if (SpoolHolding(from, length)) return true;
+  const char* base = data();
+  return from >= base && length <= size_ && static_cast<std::size_t>(from - base) <= size_ - length;
 }
 
 int RequestBody::WriteTo(int out, const char* from, std::size_t length) const {
-  // Bytes of a mapped file that the parser left alone (a part's data) are
-  // copied file to file; the parser's NULs lie outside every part's data.
-  bool inside = file_ >= 0 && from >= data_ && length <= size_ &&
-                static_cast<std::size_t>(from - data_) <= size_ - length;
-  while (inside && length > 0) {
-    off64_t in_off = file_offset_ + (from - data_);
-    ssize_t n = copy_file_range(file_, &in_off, out, nullptr, length, 0);
+  const Spool* s = SpoolHolding(from, length);
+  while (s && length > 0) {
+    off64_t in_off = from - s->data;
+    ssize_t n = copy_file_range(s->fd, &in_off, out, nullptr, length, 0);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;  // not supported here: write what is left
+    if (n <= 0) break;  // not possible here: write what is left
     from += n;
     length -= static_cast<std::size_t>(n);
   }
@@ -125,9 +172,13 @@ int RequestBody::WriteTo(int out, const char* from, std::size_t length) const {
   return 0;
 }
 
-void RequestBody::Truncate(std::size_t length) {
-  if (length < size_) {
-    size_ = length;
-    data_[length] = '\0';
-  }
+bool RequestBody::LinkAs(const char* path, const char* from, std::size_t length) const {
+  const Spool* s = SpoolHolding(from, length);
+  if (!s || s->data != from || s->length != length || s->linked) return false;
+  // An unnamed file gets its name through its /proc entry.
+  char self[64];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", s->fd);
+  if (linkat(AT_FDCWD, self, AT_FDCWD, path, AT_SYMLINK_FOLLOW) != 0) return false;
+  s->linked = true;
+  return true;
 }

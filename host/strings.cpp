@@ -81,3 +81,9 @@ std::string StrPrintf(const char* format, ...) {
   va_end(ap);
   return out;
 }
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}

@@ -26,6 +26,10 @@ const char* MSTR_LocStr(const char* hay, const char* needle);
 // Shell pattern match ("*", "?", "[...]"); 0 on a match like fnmatch(3).
 int MSTR_fnmatch(const char* pattern, const char* text, int flags);
 
+// Space or tab, and `text` without the spaces and tabs around it.
+inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+std::string_view TrimBlanks(std::string_view text);
+
 // ASCII case-insensitive prefix and equality tests.
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 bool EqualsNoCase(std::string_view a, std::string_view b);

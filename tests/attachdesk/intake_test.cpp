@@ -376,39 +376,87 @@ TEST_F(IntakeTest, NamesAreKeptInUtf8ForAnotherUserCharset) {
   EXPECT_THAT(lines[2], testing::StartsWith("0;;;plain.txt;"));
 }
 
-TEST_F(IntakeTest, LinkAtAStoredNameIsNotFollowed) {
-  root.Write("victim", "precious");
-  std::string tmp = root.Path("tmp");
-  std::string victim = root.Path("victim");
-  Multipart form;
-  form.Field("atid", "1").File("newfile", "a.bin", "evil").File("newfile01", "b.bin", "good");
-  CgiResult r = Post(form, [tmp, victim] {
-    std::string link = tmp + "/alice_1_A_" + std::to_string(getpid()) + "_0";
-    if (symlink(victim.c_str(), link.c_str()) != 0) _exit(99);
-  });
-  EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=1|"));
-  EXPECT_EQ(root.Read("victim"), "precious");
-  std::vector<std::string> lines = ListLines("1");
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_THAT(lines[0], HasSubstr(";b.bin;"));
-  EXPECT_THAT(root.Read("log/error.log"), HasSubstr("AD_StoreCopy: open"));
-}
-
-TEST_F(IntakeTest, ShortWriteLeavesNoFile) {
+// Large uploads are spooled while the request is read and become their
+// stored files; a marker far inside one is still found by the scan, and the
+// files before it stay listed.
+TEST_F(IntakeTest, LargeUploadsAreStoredWholeAndScanned) {
+  root.Site("Level0.Privileges = 128");
+  Engine();
+  auto bytes = [](std::size_t size, unsigned seed) {
+    std::string data;
+    while (data.size() < size) {
+      seed = seed * 1103515245 + 12345;
+      data += (seed >> 28) == 0 ? std::string("\r\n--") : std::string(1, char(seed >> 16));
+    }
+    return data.substr(0, size);
+  };
+  const std::string first = bytes(700000, 1);
+  const std::string second = bytes(1 << 20, 2);
+  std::string infected = bytes(900000, 3);
+  infected.replace(800000, 12, "VIRUS-MARKER");
   Multipart form;
   form.Field("atid", "1");
-  form.File("newfile", "big.bin", std::string(100000, 'b'));
-  form.File("newfile01", "small.bin", "s");
-  CgiResult r = Post(form, [] {
-    signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG
-    struct rlimit limit = {8192, 8192};
-    setrlimit(RLIMIT_FSIZE, &limit);
-  });
-  EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=1|"));
+  form.File("newfile", "first.bin", first).File("newfile01", "small.txt", "s");
+  form.File("newfile02", "second.bin", second).File("newfile03", "bad.bin", infected);
+  CgiResult r = Post(form);
+  EXPECT_THAT(r.page, HasSubstr("E=4|V=bad.bin/"));
   std::vector<std::string> stored = Tmp("_A_");
-  ASSERT_EQ(stored.size(), 1u);
-  EXPECT_THAT(stored[0], testing::EndsWith("_1"));
-  EXPECT_THAT(root.Read("log/error.log"), HasSubstr("AD_StoreCopy: write"));
+  ASSERT_EQ(stored.size(), 3u);
+  std::string prefix = "alice_1_A_" + PidOf(stored[0]) + "_";
+  EXPECT_THAT(ListLines("1"), ElementsAre(Line("first.bin", prefix + "0", first.size()),
+                                          Line("small.txt", prefix + "1", 1),
+                                          Line("second.bin", prefix + "2", second.size())));
+  EXPECT_TRUE(root.Read("tmp/" + prefix + "0") == first);
+  EXPECT_TRUE(root.Read("tmp/" + prefix + "2") == second);
+  struct stat st;
+  ASSERT_EQ(stat(root.Path("tmp/" + prefix + "2").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(st.st_nlink, 1u);
+}
+
+// Checked for a file kept in memory and for one spooled while read.
+TEST_F(IntakeTest, LinkAtAStoredNameIsNotFollowed) {
+  for (std::size_t size : {std::size_t{4}, std::size_t{600000}}) {
+    for (const auto& name : Tmp()) fs::remove(root.Path("tmp/" + name));
+    root.Write("victim", "precious");
+    std::string tmp = root.Path("tmp");
+    std::string victim = root.Path("victim");
+    Multipart form;
+    form.Field("atid", "1").File("newfile", "a.bin", std::string(size, 'e'));
+    form.File("newfile01", "b.bin", "good");
+    CgiResult r = Post(form, [tmp, victim] {
+      std::string link = tmp + "/alice_1_A_" + std::to_string(getpid()) + "_0";
+      if (symlink(victim.c_str(), link.c_str()) != 0) _exit(99);
+    });
+    EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=1|")) << size;
+    EXPECT_EQ(root.Read("victim"), "precious") << size;
+    std::vector<std::string> lines = ListLines("1");
+    ASSERT_EQ(lines.size(), 1u) << size;
+    EXPECT_THAT(lines[0], HasSubstr(";b.bin;"));
+    EXPECT_THAT(root.Read("log/error.log"), HasSubstr("AD_StoreCopy: open"));
+  }
+}
+
+// Checked for a file kept in memory and for one too large to spool under
+// the limit, which comes back into memory and then cannot be written.
+TEST_F(IntakeTest, ShortWriteLeavesNoFile) {
+  for (std::size_t size : {std::size_t{100000}, std::size_t{600000}}) {
+    for (const auto& name : Tmp()) fs::remove(root.Path("tmp/" + name));
+    Multipart form;
+    form.Field("atid", "1");
+    form.File("newfile", "big.bin", std::string(size, 'b'));
+    form.File("newfile01", "small.bin", "s");
+    CgiResult r = Post(form, [] {
+      signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG
+      struct rlimit limit = {8192, 8192};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=1|")) << size;
+    std::vector<std::string> stored = Tmp("_A_");
+    ASSERT_EQ(stored.size(), 1u) << size;
+    EXPECT_THAT(stored[0], testing::EndsWith("_1"));
+    EXPECT_THAT(root.Read("log/error.log"), HasSubstr("AD_StoreCopy: write"));
+  }
 }
 
 TEST_F(IntakeTest, WithoutAComposeIdentifierNothingIsStoredOrFetched) {

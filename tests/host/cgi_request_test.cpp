@@ -1,10 +1,16 @@
 #include "host/cgi_request.h"
 
 #include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <csignal>
+#include <cstring>
+#include <memory>
 #include <chrono>
 #include <climits>
 #include <string>
@@ -12,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include "host/multipart_parser.h"
+#include "host/header_params.h"
 #include "host/process.h"
 #include "support/test_root.h"
 
@@ -41,8 +49,7 @@ std::string OneLine(std::string_view text) {
 std::string Summary(const Request& req) {
   std::string out;
   for (const FormPart& p : req.parts) {
-    EXPECT_GE(p.data, req.body.data());
-    EXPECT_LE(p.data + p.length, req.body.data() + req.body.size());
+    EXPECT_TRUE(req.body.Holds(p.data, p.length)) << "part " << p.name;
     EXPECT_EQ(p.data[p.length], '\0') << "part " << p.name;
     out += p.name + "|" + (p.has_filename ? p.filename : "-") + "|" + p.content_type + "|" +
            OneLine(std::string_view(p.data, p.length)) + "\n";
@@ -195,38 +202,28 @@ TEST(ReadBody, FewerBytesThanClaimedIsTruncated) {
   EXPECT_EQ(out.view(), "abcdef");
 }
 
-// A body on a regular file is mapped, not read; it reads the same, takes the
-// parser's NULs without changing the file, and stays put when moved.
-TEST(ReadBody, RegularFilesAreMappedPrivately) {
-  for (std::size_t size : {std::size_t{10}, std::size_t{4096}, std::size_t{3 << 20}}) {
-    std::string text(size, 'x');
-    text[size / 2] = '\n';
-    char path[] = "/tmp/body.XXXXXX";
-    int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    lseek(fd, 0, SEEK_SET);
-    RequestBody body;
-    ASSERT_EQ(ReadBody(fd, size, body), RequestError::kOk) << size;
-    EXPECT_TRUE(body.view() == text) << size;
-    const char* where = body.data();
-    body[0] = '\0';
-    RequestBody moved = std::move(body);
-    EXPECT_EQ(moved.data(), where);
-    char first = 0;
-    ASSERT_EQ(pread(fd, &first, 1, 0), 1);
-    EXPECT_EQ(first, 'x') << "the file itself must not change";
-    close(fd);
-    unlink(path);
-  }
+// A reader over `body` that hands out at most `first` bytes in its first
+// call and at most `step` bytes in each later one, and stops after `give`.
+BodyReader PieceReader(const std::string& body, std::size_t first, std::size_t step,
+                       std::size_t give) {
+  auto at = std::make_shared<std::size_t>(0);
+  auto calls = std::make_shared<int>(0);
+  return [&body, first, step, give, at, calls](char* into, std::size_t n) -> ssize_t {
+    std::size_t end = std::min(give, body.size());
+    std::size_t most = (*calls)++ == 0 && first > 0 ? first : step;
+    std::size_t k = std::min({n, most, end - *at});
+    std::memcpy(into, body.data() + *at, k);
+    *at += k;
+    return static_cast<ssize_t>(k);
+  };
 }
 
-TEST(ParseMultipart, MultiMegabyteFileIsLinearAndUncopied) {
-  // Data full of near-delimiters: "--B" inside lines and "\n--B" followed by
-  // more text, none of which ends the part.
+// Data full of near-delimiters: "--B" inside lines and "\n--B" followed by
+// more text, none of which ends the part.
+std::string NearDelimiterData(std::size_t size) {
   std::string data;
   unsigned seed = 7;
-  while (data.size() < (6u << 20)) {
+  while (data.size() < size) {
     seed = seed * 1103515245 + 12345;
     unsigned pick = seed >> 29;
     if (pick < 3) {
@@ -235,6 +232,177 @@ TEST(ParseMultipart, MultiMegabyteFileIsLinearAndUncopied) {
       data += static_cast<char>(seed >> 16);
     }
   }
+  return data;
+}
+
+// Bodies whose file data spans pages, for the spool: data ending in CR, in
+// "\r\n--B" of a near-delimiter, a page long, and two files in a row.
+std::vector<MultipartCase> SpoolCases() {
+  std::vector<MultipartCase> cases = MultipartCases();
+  auto file = [](const std::string& name, const std::string& data) {
+    return "--B\r\nContent-Disposition: form-data; name=\"" + name + "\"; filename=\"" + name +
+           ".bin\"\r\n\r\n" + data + "\r\n";
+  };
+  const std::string near = NearDelimiterData(9000);
+  for (const std::string& data : {near, near.substr(0, 4096), near.substr(0, 8191) + "\r",
+                                  near.substr(0, 5000) + "\r\n--B-"}) {
+    MultipartCase c{"spanning pages", file("f", data) + "--B--\r\n", RequestError::kOk, ""};
+    cases.push_back(c);
+  }
+  cases.push_back({"two files and a field",
+                   file("f", near) + file("g", near.substr(100, 6000)) +
+                       "--B\r\nContent-Disposition: form-data; name=\"t\"\r\n\r\nend\r\n--B--",
+                   RequestError::kOk, ""});
+  cases.push_back({"unclosed file", file("f", near), RequestError::kNoClosingBoundary, ""});
+  return cases;
+}
+
+// Streamed through a reader, in pieces cut all along the body and with file
+// data spooled as soon as it may be, every case parses as it does in memory;
+// a body that stops short is reported as short whatever else is wrong.
+TEST(ParseMultipartBody, StreamedAndSpooledLikeInMemory) {
+  testing_support::TestRoot root;
+  RequestLimits limits = SmallLimits();
+  limits.spool_dir = root.Path("tmp");
+  limits.spool_from = 1;
+  std::size_t spooled = 0;
+  for (const MultipartCase& c : SpoolCases()) {
+    std::string boundary = BoundaryOf(c.content_type);
+    if (boundary.empty()) continue;
+    Request in_memory;
+    in_memory.body = c.body;
+    ASSERT_EQ(ParseMultipart(c.content_type, SmallLimits(), in_memory), c.error) << c.label;
+    const std::string want = c.error == RequestError::kOk ? Summary(in_memory) : "";
+    const bool large = c.body.size() > 1000;
+    limits.spool_step = large ? 4096 : 1;  // page steps, or any byte
+    const std::size_t stride = large ? 127 : 1;
+    const std::size_t small_step = large ? 5 : 1;
+    for (std::size_t split = 0; split <= c.body.size(); split += stride) {
+      for (std::size_t step : {small_step, std::size_t{3}, std::size_t{4097}, c.body.size()}) {
+        Request req;
+        std::vector<FormPart> parts;
+        RequestError e = ParseMultipartBody(req.body, PieceReader(c.body, split, step, SIZE_MAX),
+                                            c.body.size(), boundary, limits, parts);
+        ASSERT_EQ(e, c.error) << c.label << " split at " << split << " step " << step;
+        req.parts = std::move(parts);
+        spooled += req.body.spool_count();
+        ASSERT_EQ(Summary(req), want) << c.label << " split at " << split << " step " << step;
+      }
+      Request req;
+      std::vector<FormPart> parts;
+      ASSERT_EQ(ParseMultipartBody(req.body, PieceReader(c.body, split, 7, split),
+                                   c.body.size() + 1, boundary, limits, parts),
+                RequestError::kTruncatedBody)
+          << c.label << " cut at " << split;
+      EXPECT_TRUE(parts.empty());
+    }
+  }
+  EXPECT_GT(spooled, 100u) << "file data must have been spooled";
+}
+
+std::string FileBody(const std::string& data) {
+  return "--B\r\nContent-Disposition: form-data; name=\"f\"; filename=\"big.bin\"\r\n\r\n" +
+         data + "\r\n--B\r\nContent-Disposition: form-data; name=\"after\"\r\n\r\nyes\r\n--B--\r\n";
+}
+
+std::string ReadFd(int fd) {
+  std::string text;
+  char buf[65536];
+  for (ssize_t n; (n = pread(fd, buf, sizeof buf, static_cast<off_t>(text.size()))) > 0;) {
+    text.append(buf, static_cast<std::size_t>(n));
+  }
+  return text;
+}
+
+// A large upload leaves memory while it is read: its data is a spool file,
+// mapped where the part says, which can become a stored file once; other
+// copies are written from it.
+TEST(ParseMultipartBody, LargeFileIsSpooledAndLinkedOnce) {
+  testing_support::TestRoot root;
+  RequestLimits limits;
+  limits.spool_dir = root.Path("tmp");
+  limits.spool_from = 64 << 10;
+  const std::string data = NearDelimiterData(3 << 20);
+  const std::string body = FileBody(data);
+  Request req;
+  std::vector<FormPart> parts;
+  ASSERT_EQ(ParseMultipartBody(req.body, PieceReader(body, 1000, 100000, SIZE_MAX), body.size(),
+                               "B", limits, parts),
+            RequestError::kOk);
+  ASSERT_EQ(parts.size(), 2u);
+  const FormPart& file = parts[0];
+  EXPECT_EQ(req.body.spool_count(), 1u);
+  EXPECT_LT(req.body.size(), std::size_t{1} << 20) << "the file's data must not stay in memory";
+  ASSERT_EQ(file.length, data.size());
+  EXPECT_TRUE(std::string_view(file.data, file.length) == data);
+  EXPECT_EQ(file.data[file.length], '\0');
+  EXPECT_EQ(std::string_view(parts[1].data, parts[1].length), "yes");
+
+  // Moving the request keeps the mapping where it is.
+  const char* where = file.data;
+  req.parts = std::move(parts);
+  Request moved = std::move(req);
+  ASSERT_EQ(moved.parts[0].data, where);
+
+  std::string stored = root.Path("tmp/stored");
+  root.Write("tmp/taken", "keep");
+  EXPECT_FALSE(moved.body.LinkAs(root.Path("tmp/taken").c_str(), where, data.size()));
+  EXPECT_EQ(root.Read("tmp/taken"), "keep");
+  EXPECT_FALSE(moved.body.LinkAs(stored.c_str(), where + 1, data.size() - 1)) << "not whole";
+  ASSERT_TRUE(moved.body.LinkAs(stored.c_str(), where, data.size()));
+  struct stat st;
+  ASSERT_EQ(stat(stored.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_TRUE(root.Read("tmp/stored") == data);
+  EXPECT_FALSE(moved.body.LinkAs(root.Path("tmp/again").c_str(), where, data.size()));
+  EXPECT_FALSE(root.Exists("tmp/again"));
+
+  // A copy of part of it is written from the spool.
+  char copy_path[] = "/tmp/copy.XXXXXX";
+  int fd = mkstemp(copy_path);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(moved.body.WriteTo(fd, where + 5, 70000), 0);
+  EXPECT_EQ(ReadFd(fd), data.substr(5, 70000));
+  close(fd);
+  unlink(copy_path);
+}
+
+// Where no spool file can be made, or the file cannot take the data (here a
+// file size limit), the data stays in memory and reads the same.
+TEST(ParseMultipartBody, DataStaysInMemoryWhenItCannotBeSpooled) {
+  const std::string data = NearDelimiterData(1 << 20);
+  const std::string body = FileBody(data);
+  for (bool limited : {false, true}) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      testing_support::TestRoot root;
+      RequestLimits limits;
+      limits.spool_dir = limited ? root.Path("tmp") : root.Path("no-such-folder");
+      limits.spool_from = 1;
+      limits.spool_step = 4096;
+      if (limited) {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit cap = {100000, 100000};
+        setrlimit(RLIMIT_FSIZE, &cap);
+      }
+      Request req;
+      std::vector<FormPart> parts;
+      RequestError e = ParseMultipartBody(req.body, PieceReader(body, 4096, 4096, SIZE_MAX),
+                                          body.size(), "B", limits, parts);
+      bool ok = e == RequestError::kOk && parts.size() == 2 && req.body.spool_count() == 0 &&
+                std::string_view(parts[0].data, parts[0].length) == data &&
+                parts[0].data[parts[0].length] == '\0' &&
+                std::string_view(parts[1].data) == "yes";
+      _exit(ok ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "limited " << limited;
+  }
+}
+
+TEST(ParseMultipart, MultiMegabyteFileIsLinearAndUncopied) {
+  const std::string data = NearDelimiterData(6 << 20);
   const std::string head =
       "--B\r\nContent-Disposition: form-data; name=\"f\"; filename=\"big.bin\"\r\n\r\n";
   Request req;
