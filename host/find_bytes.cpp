@@ -4,6 +4,7 @@
 #include <cstring>
 
 #if defined(__x86_64__)
+#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -89,9 +90,31 @@ const char* ScanPortable(const char* hay, std::size_t n, const char* needle, std
 
 using ScanFn = const char* (*)(const char*, std::size_t, const char*, std::size_t);
 
+// Whether AVX2 may be used: the processor has it and the system saves its
+// registers. Asked on the first search only, not at every program start as
+// the compiler's own test would (CPUID is slow in a virtual machine).
+bool HasAvx2() {
+#if defined(__x86_64__)
+  static const bool avx2 = [] {
+    unsigned a, b, c, d;
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+    const unsigned osxsave = 1u << 27, avx = 1u << 28;
+    if ((c & (osxsave | avx)) != (osxsave | avx)) return false;
+    unsigned lo, hi;
+    __asm__("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+    if ((lo & 0x6) != 0x6) return false;  // SSE and AVX state
+    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
+    return (b & (1u << 5)) != 0;
+  }();
+  return avx2;
+#else
+  return false;
+#endif
+}
+
 ScanFn BestScan() {
 #if defined(__x86_64__)
-  if (__builtin_cpu_supports("avx2")) return ScanAvx2;
+  if (HasAvx2()) return ScanAvx2;
 #endif
 #if defined(__SSE2__)
   return ScanSse2;
@@ -109,7 +132,7 @@ const char* FindBytesWith(FindBytesKind kind, const char* hay, std::size_t n, co
   switch (kind) {
 #if defined(__x86_64__)
     case FindBytesKind::kAvx2:
-      if (__builtin_cpu_supports("avx2")) return ScanAvx2(hay, n, needle, m);
+      if (HasAvx2()) return ScanAvx2(hay, n, needle, m);
       [[fallthrough]];
 #endif
 #if defined(__SSE2__)
