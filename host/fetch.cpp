@@ -21,6 +21,7 @@
 
 #include "host/address_policy.h"
 #include "host/curl_loader.h"
+#include "host/files.h"
 #include "host/log.h"
 #include "host/site.h"
 
@@ -202,16 +203,10 @@ size_t OnWrite(char* data, size_t size, size_t count, void* user) {
     t->answer = kFetchTooLarge;
     return 0;
   }
-  size_t done = 0;
-  while (done < bytes) {
-    ssize_t n = write(t->fd, data + done, bytes - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      t->refusal = std::string("cannot write the file: ") + std::strerror(n < 0 ? errno : EIO);
-      t->answer = kFetchFileError;
-      return 0;
-    }
-    done += static_cast<size_t>(n);
+  if (!WriteAll(t->fd, data, bytes)) {
+    t->refusal = std::string("cannot write the file: ") + std::strerror(errno);
+    t->answer = kFetchFileError;
+    return 0;
   }
   t->written += static_cast<std::int64_t>(bytes);
   return bytes;

@@ -47,19 +47,21 @@ bool ReadAll(int fd, std::string& data) {
   }
 }
 
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    ssize_t n = write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
+}  // namespace
+
+bool WriteAll(int fd, const char* data, std::size_t length) {
+  while (length > 0) {
+    ssize_t n = write(fd, data, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
       return false;
     }
-    data.remove_prefix(static_cast<size_t>(n));
+    data += n;
+    length -= static_cast<std::size_t>(n);
   }
   return true;
 }
-
-}  // namespace
 
 std::int64_t MFILE_Read(const std::string& path, std::string& data) {
   UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -103,7 +105,7 @@ int WriteFileAtomic(const std::string& path, std::string_view data, mode_t mode)
   std::string tmp = path + ".tmp." + MFILE_StampName();
   UniqueFd fd(open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
   if (fd.get() < 0) return -1;
-  bool ok = WriteAll(fd.get(), data);
+  bool ok = WriteAll(fd.get(), data.data(), data.size());
   ok = close(fd.release()) == 0 && ok;
   if (!ok || rename(tmp.c_str(), path.c_str()) != 0) {
     unlink(tmp.c_str());

@@ -31,6 +31,10 @@ int MFILE_Copy(const std::string& source, const std::string& target, int flags, 
 // A name unique to this process and moment: "<seconds>.<pid>.<counter>".
 std::string MFILE_StampName();
 
+// Writes all `length` bytes to `fd`, going on after short writes and EINTR.
+// False with errno set when a write fails (EIO when it writes nothing).
+bool WriteAll(int fd, const char* data, std::size_t length);
+
 // Writes `data` to `path` through a temporary name unique to the process and
 // rename(); the file gets `mode`. 0 on success, -1 on failure (nothing
 // changes at `path`).

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "host/files.h"
 #include "host/find_bytes.h"
 #include "host/header_params.h"
 #include "host/strings.h"
@@ -128,17 +129,6 @@ void DescribePart(const std::vector<Header>& headers, FormPart& part) {
       }
     }
   }
-}
-
-bool WriteAll(int fd, const char* from, std::size_t n) {
-  while (n > 0) {
-    ssize_t w = write(fd, from, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    from += w;
-    n -= static_cast<std::size_t>(w);
-  }
-  return true;
 }
 
 bool PreadAll(int fd, char* into, std::size_t n) {

@@ -10,6 +10,8 @@
 #include <new>
 #include <utility>
 
+#include "host/files.h"
+
 namespace {
 
 // Bodies from this size on get their own mapping: the kernel hands out
@@ -159,17 +161,7 @@ int RequestBody::WriteTo(int out, const char* from, std::size_t length) const {
     from += n;
     length -= static_cast<std::size_t>(n);
   }
-  while (length > 0) {
-    ssize_t n = write(out, from, length);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return -1;
-    }
-    from += n;
-    length -= static_cast<std::size_t>(n);
-  }
-  return 0;
+  return WriteAll(out, from, length) ? 0 : -1;
 }
 
 bool RequestBody::LinkAs(const char* path, const char* from, std::size_t length) const {

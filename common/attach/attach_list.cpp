@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "host/charset.h"
+#include "host/files.h"
 #include "host/root.h"
 #include "host/session.h"
 
@@ -359,14 +360,7 @@ int ATT_ListWrite(const std::string& path) {
     fd = open(temp.c_str(), flags, 0600);
   }
   if (fd < 0) return -1;
-  std::size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  bool ok = done == text.size();
+  bool ok = WriteAll(fd, text.data(), text.size());
   if (close(fd) != 0) ok = false;
   if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
     unlink(temp.c_str());

@@ -236,15 +236,7 @@ int VIR_NotifyMail(const char* tmpl, std::FILE* out, const char* mail_path, cons
   std::string temp = std::string(mail_path) + "." + std::to_string(static_cast<long>(getpid()));
   int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return -1;
-  bool ok = true;
-  for (std::size_t done = 0; ok && done < text.size();) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0)
-      ok = false;
-    else
-      done += static_cast<std::size_t>(n);
-  }
+  bool ok = WriteAll(fd, text.data(), text.size());
   if (close(fd) != 0) ok = false;
   if (!ok || std::rename(temp.c_str(), mail_path) != 0) {
     unlink(temp.c_str());

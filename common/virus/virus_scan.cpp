@@ -12,6 +12,7 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "host/files.h"
 #include "host/root.h"
 #include "host/strings.h"
 
@@ -36,17 +37,6 @@ const char* ArchiveExtension(const char* name) {
     if (EqualsNoCase(dot + 1, ext)) return ext;
   }
   return nullptr;
-}
-
-bool WriteAll(int fd, const char* data, std::size_t length) {
-  while (length > 0) {
-    ssize_t n = write(fd, data, length);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    length -= static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 // Containers whose sub-parts are scanned instead of themselves.
