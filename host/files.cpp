@@ -1,5 +1,5 @@
-#include "host/unique_fd.h"
 #include "host/files.h"
+#include "host/unique_fd.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -28,8 +28,7 @@ inline const char* Candidates(const char* hay, std::size_t at, std::uint64_t bit
 }
 
 // The start of the part `memmem` searches: where the block scan stopped.
-const char* Rest(const char* hay, std::size_t n, std::size_t i, const char* needle,
-                 std::size_t m) {
+const char* Rest(const char* hay, std::size_t n, std::size_t i, const char* needle, std::size_t m) {
   return static_cast<const char*>(memmem(hay + i, n - i, needle, m));
 }
 
@@ -73,10 +72,9 @@ __attribute__((target("avx2"))) const char* ScanAvx2(const char* hay, std::size_
         _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 32)), last));
     __m256i any = _mm256_or_si256(lo, hi);
     if (_mm256_testz_si256(any, any)) continue;
-    std::uint64_t bits = static_cast<std::uint32_t>(_mm256_movemask_epi8(lo)) |
-                         static_cast<std::uint64_t>(
-                             static_cast<std::uint32_t>(_mm256_movemask_epi8(hi)))
-                             << 32;
+    std::uint64_t bits =
+        static_cast<std::uint32_t>(_mm256_movemask_epi8(lo)) |
+        static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(hi))) << 32;
     if (const char* hit = Candidates(hay, i, bits, needle, m, &compared)) return hit;
     if (compared > i + kDenseSlack) break;
   }

@@ -38,7 +38,6 @@ std::string_view HeaderType(std::string_view value) {
   return TrimBlanks(value.substr(0, value.find(';')));
 }
 
-
 // The parameters after the type of a header value, in order.
 std::vector<Param> HeaderParams(std::string_view value) {
   std::vector<Param> params;
@@ -114,4 +113,3 @@ std::string BoundaryOf(std::string_view content_type) {
   }
   return p->value;
 }
-

@@ -158,10 +158,10 @@ struct Spool {
 
 constexpr std::size_t kNotInMemory = static_cast<std::size_t>(-1);
 
-#define RETURN_IF_ERROR(expr)                          \
-  do {                                                 \
-    RequestError e_ = (expr);                          \
-    if (e_ != RequestError::kOk) return e_;            \
+#define RETURN_IF_ERROR(expr)               \
+  do {                                      \
+    RequestError e_ = (expr);               \
+    if (e_ != RequestError::kOk) return e_; \
   } while (0)
 
 // One pass over one body. Memory holds `fill_` bytes of it (a spooled part's
@@ -169,8 +169,8 @@ constexpr std::size_t kNotInMemory = static_cast<std::size_t>(-1);
 // be read.
 class Parser {
  public:
-  Parser(RequestBody& body, const BodyReader* reader, std::size_t length,
-         std::string_view boundary, const RequestLimits& limits)
+  Parser(RequestBody& body, const BodyReader* reader, std::size_t length, std::string_view boundary,
+         const RequestLimits& limits)
       : body_(body),
         reader_(reader),
         left_(reader ? length : 0),
@@ -304,9 +304,8 @@ RequestError Parser::Spill(Spool& s, std::size_t* from) {
   // Memory may run up to a page past the data's origin only once a page of
   // it has left: memory never holds more than the body's bytes read.
   const std::size_t kept = start + n;
-  const std::size_t place = s.written >= kPage
-                                ? AlignedPlace(s.origin, BodyOffset(kept), s.data_offset)
-                                : s.origin;
+  const std::size_t place =
+      s.written >= kPage ? AlignedPlace(s.origin, BodyOffset(kept), s.data_offset) : s.origin;
   std::memmove(Buf() + place, Buf() + kept, fill_ - kept);
   fill_ = place + (fill_ - kept);
   *from = place + (*from - kept);

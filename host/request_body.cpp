@@ -26,13 +26,19 @@ std::size_t PageSize() {
   return page;
 }
 
-std::size_t RoundUp(std::size_t n, std::size_t page) { return (n + page - 1) / page * page; }
+std::size_t RoundUp(std::size_t n, std::size_t page) {
+  return (n + page - 1) / page * page;
+}
 
 }  // namespace
 
-RequestBody::~RequestBody() { Release(); }
+RequestBody::~RequestBody() {
+  Release();
+}
 
-RequestBody::RequestBody(RequestBody&& other) noexcept { *this = std::move(other); }
+RequestBody::RequestBody(RequestBody&& other) noexcept {
+  *this = std::move(other);
+}
 
 RequestBody& RequestBody::operator=(RequestBody&& other) noexcept {
   if (this != &other) {
@@ -69,7 +75,9 @@ void RequestBody::Release() {
   mapped_ = false;
 }
 
-void RequestBody::clear() { Release(); }
+void RequestBody::clear() {
+  Release();
+}
 
 bool RequestBody::Reserve(std::size_t capacity) {
   Release();

@@ -27,7 +27,9 @@ const char* MSTR_LocStr(const char* hay, const char* needle);
 int MSTR_fnmatch(const char* pattern, const char* text, int flags);
 
 // Space or tab, and `text` without the spaces and tabs around it.
-inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+inline bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 std::string_view TrimBlanks(std::string_view text);
 
 // ASCII case-insensitive prefix and equality tests.

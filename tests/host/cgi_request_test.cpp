@@ -8,18 +8,18 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <memory>
-#include <chrono>
-#include <climits>
 #include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
 
-#include "host/multipart_parser.h"
 #include "host/header_params.h"
+#include "host/multipart_parser.h"
 #include "host/process.h"
 #include "support/test_root.h"
 
@@ -301,8 +301,8 @@ TEST(ParseMultipartBody, StreamedAndSpooledLikeInMemory) {
 }
 
 std::string FileBody(const std::string& data) {
-  return "--B\r\nContent-Disposition: form-data; name=\"f\"; filename=\"big.bin\"\r\n\r\n" +
-         data + "\r\n--B\r\nContent-Disposition: form-data; name=\"after\"\r\n\r\nyes\r\n--B--\r\n";
+  return "--B\r\nContent-Disposition: form-data; name=\"f\"; filename=\"big.bin\"\r\n\r\n" + data +
+         "\r\n--B\r\nContent-Disposition: form-data; name=\"after\"\r\n\r\nyes\r\n--B--\r\n";
 }
 
 std::string ReadFd(int fd) {
@@ -391,8 +391,7 @@ TEST(ParseMultipartBody, DataStaysInMemoryWhenItCannotBeSpooled) {
                                           body.size(), "B", limits, parts);
       bool ok = e == RequestError::kOk && parts.size() == 2 && req.body.spool_count() == 0 &&
                 std::string_view(parts[0].data, parts[0].length) == data &&
-                parts[0].data[parts[0].length] == '\0' &&
-                std::string_view(parts[1].data) == "yes";
+                parts[0].data[parts[0].length] == '\0' && std::string_view(parts[1].data) == "yes";
       _exit(ok ? 0 : 1);
     }
     int status = -1;

@@ -16,7 +16,7 @@ const char* Reference(const std::string& hay, const std::string& needle) {
 
 const FindBytesKind kKinds[] = {FindBytesKind::kPortable, FindBytesKind::kSse2,
 #if defined(__x86_64__)
-                                 FindBytesKind::kAvx2
+                                FindBytesKind::kAvx2
 #endif
 };
 
