@@ -39,7 +39,6 @@ class RequestBody {
   char* data() { return data_ ? data_ : empty_; }
   const char* data() const { return data_ ? data_ : empty_; }
   std::size_t size() const { return size_; }
-  std::size_t capacity() const { return capacity_; }
   bool empty() const { return size_ == 0; }
   char& operator[](std::size_t i) { return data()[i]; }
   std::string_view view() const { return {data(), size_}; }

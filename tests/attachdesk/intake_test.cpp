@@ -24,6 +24,7 @@
 
 #include "attachdesk/handlers.h"
 #include "host/charset.h"
+#include "host/files.h"
 #include "host/html_text.h"
 #include "host/japanese_width.h"
 #include "host/session.h"
@@ -58,11 +59,7 @@ class IntakeTest : public testing::Test {
 
   static std::string ReadFile(const std::string& path) {
     std::string data;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) return data;
-    char buf[65536];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) data.append(buf, n);
-    fclose(f);
+    MFILE_Read(path, data);  // empty when missing
     return data;
   }
 

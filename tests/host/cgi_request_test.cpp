@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include "host/files.h"
 #include "host/header_params.h"
 #include "host/multipart_parser.h"
 #include "host/process.h"
@@ -305,15 +306,6 @@ std::string FileBody(const std::string& data) {
          "\r\n--B\r\nContent-Disposition: form-data; name=\"after\"\r\n\r\nyes\r\n--B--\r\n";
 }
 
-std::string ReadFd(int fd) {
-  std::string text;
-  char buf[65536];
-  for (ssize_t n; (n = pread(fd, buf, sizeof buf, static_cast<off_t>(text.size()))) > 0;) {
-    text.append(buf, static_cast<std::size_t>(n));
-  }
-  return text;
-}
-
 // A large upload leaves memory while it is read: its data is a spool file,
 // mapped where the part says, which can become a stored file once; other
 // copies are written from it.
@@ -362,7 +354,9 @@ TEST(ParseMultipartBody, LargeFileIsSpooledAndLinkedOnce) {
   int fd = mkstemp(copy_path);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(moved.body.WriteTo(fd, where + 5, 70000), 0);
-  EXPECT_EQ(ReadFd(fd), data.substr(5, 70000));
+  std::string copy;
+  ASSERT_EQ(MFILE_Read(copy_path, copy), 70000);
+  EXPECT_EQ(copy, data.substr(5, 70000));
   close(fd);
   unlink(copy_path);
 }
