@@ -9,9 +9,9 @@
 #include "attachdesk/handlers.h"
 #include "attachdesk/state.h"
 #include "common/attach/attach_list.h"
-#include "host/cgi_request.h"
-#include "host/session.h"
-#include "host/status_answer.h"
+#include "host/cgi/cgi_request.h"
+#include "host/account/session.h"
+#include "host/cgi/status_answer.h"
 
 namespace {
 

@@ -14,15 +14,16 @@
 #include "attachdesk/state.h"
 #include "common/attach/attach_list.h"
 #include "common/mime/content_type.h"
-#include "host/cgi_request.h"
-#include "host/charset.h"
-#include "host/fetch.h"
-#include "host/mapped_file.h"
-#include "host/names.h"
-#include "host/root.h"
-#include "host/session.h"
-#include "host/strings.h"
-#include "host/unicode_text.h"
+#include "host/base/ascii.h"
+#include "host/cgi/cgi_request.h"
+#include "host/charset/charset.h"
+#include "host/net/fetch.h"
+#include "host/files/mapped_file.h"
+#include "host/charset/names.h"
+#include "host/files/root.h"
+#include "host/account/session.h"
+#include "host/base/strings.h"
+#include "host/charset/unicode_text.h"
 
 namespace {
 
@@ -90,10 +91,6 @@ void Upload(int index) {
   });
 }
 
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
 // The URL as it is fetched: a bare host gets "http://" and "/", a text with
 // a path but no scheme gets "http://", and a scheme with a host but no path
 // gets "/".
@@ -119,7 +116,7 @@ void FetchUrl() {
   // The text of an input field; blanks around it are not part of a URL.
   std::string url(text, static_cast<std::size_t>(length));
   url.erase(0, url.find_first_not_of(" \t\r\n"));
-  while (!url.empty() && IsSpace(url.back())) url.pop_back();
+  while (!url.empty() && ascii::IsSpace(url.back())) url.pop_back();
   if (url.empty()) return;
   url = NormaliseUrl(std::move(url));
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "host/memstream.h"
+#include "host/base/memstream.h"
 
 struct AD_Intake {
   MEM_WFP insertion;       // text for the message body (insert mode)

@@ -6,9 +6,9 @@
 #include "attachdesk/handlers.h"
 #include "common/virus/avscan.h"
 #include "common/virus/virus_scan.h"
-#include "host/log.h"
-#include "host/session.h"
-#include "host/site.h"
+#include "host/files/log.h"
+#include "host/account/session.h"
+#include "host/site/site.h"
 
 int AD_VirusCheck(const char* name, const char* data, std::int64_t length,
                   std::optional<std::string>& virus) {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "common/mime/mime.h"
-#include "host/process.h"
+#include "host/base/process.h"
 
 namespace {
 

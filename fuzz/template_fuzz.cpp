@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/template.h"
+#include "host/template/template.h"
 
 namespace {
 

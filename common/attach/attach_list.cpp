@@ -19,22 +19,15 @@
 #include <limits>
 #include <string_view>
 
-#include "host/charset.h"
-#include "host/files.h"
-#include "host/root.h"
-#include "host/session.h"
+#include "host/base/ascii.h"
+#include "host/charset/charset.h"
+#include "host/files/files.h"
+#include "host/files/root.h"
+#include "host/account/session.h"
 
 namespace {
 
 constexpr std::size_t kLineBuffer = 1024;  // a line holds at most 1023 bytes
-
-bool IsHex(unsigned char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-bool IsControl(unsigned char c) {
-  return c < 0x20 || c == 0x7f;
-}
 
 // When text[0, end) ends with the opening of a numeric character reference,
 // "&#" or "&#x" / "&#X" followed by at least one hex digit, answers the
@@ -42,7 +35,7 @@ bool IsControl(unsigned char c) {
 // reference.
 long RefOpeningBefore(const char* text, std::size_t end) {
   std::size_t j = end;
-  while (j > 0 && IsHex(static_cast<unsigned char>(text[j - 1]))) --j;
+  while (j > 0 && ascii::IsHexDigit(static_cast<unsigned char>(text[j - 1]))) --j;
   if (j == end) return -1;  // no digit directly before
   if (j >= 2 && text[j - 1] == '#' && text[j - 2] == '&') return static_cast<long>(j - 2);
   if (j >= 3 && (text[j - 1] == 'x' || text[j - 1] == 'X') && text[j - 2] == '#' &&
@@ -91,7 +84,7 @@ std::size_t SanitiseField(char* out, std::size_t size, std::string_view text, Fi
     const char* piece = &text[i];
     std::size_t piece_len = 1;
     std::size_t used = 1;
-    if (IsControl(c)) {
+    if (ascii::IsControl(c)) {
       piece = "_";
     } else if (c == ';' && RefOpeningBefore(out, len) < 0) {
       piece = kind == FieldKind::kText ? "&#59;" : "_";

@@ -1,4 +1,5 @@
-#include "host/unique_fd.h"
+#include "host/base/ascii.h"
+#include "host/base/unique_fd.h"
 #include "common/mime/content_type.h"
 
 #include <fcntl.h>
@@ -17,10 +18,10 @@
 #include <string_view>
 #include <vector>
 
-#include "host/files.h"
-#include "host/process.h"
-#include "host/root.h"
-#include "host/strings.h"
+#include "host/files/files.h"
+#include "host/base/process.h"
+#include "host/files/root.h"
+#include "host/base/strings.h"
 
 // The type list, <root>/httpd/conf/mime.types: one content type per line,
 // followed by its extensions, words separated by spaces or TABs; lines that
@@ -150,10 +151,6 @@ State& Module() {
   return state;
 }
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
 std::size_t ChainOf(char c) {
   unsigned char u = static_cast<unsigned char>(c);
   if (u >= 'A' && u <= 'Z') return u - 'A';
@@ -165,7 +162,7 @@ std::size_t ChainOf(char c) {
 // `line` lies in a NUL-terminated text and ends at a newline, a CR or the
 // end, so strcspn may look past its end but stops at the next newline.
 std::string_view NextWord(std::string_view line, std::size_t& pos) {
-  while (pos < line.size() && IsBlank(line[pos])) ++pos;
+  while (pos < line.size() && ascii::IsBlank(line[pos])) ++pos;
   std::size_t start = pos;
   pos = std::min(line.size(), start + std::strcspn(line.data() + start, " \t\n"));
   return line.substr(start, pos - start);
@@ -182,7 +179,7 @@ void ForEachTypeLine(std::string_view text, Visit visit) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.size() > kLineMax) continue;
     std::size_t pos = 0;
-    while (pos < line.size() && IsBlank(line[pos])) ++pos;
+    while (pos < line.size() && ascii::IsBlank(line[pos])) ++pos;
     if (pos == line.size() || line[pos] == '#') continue;
     std::string_view type = NextWord(line, pos);
     if (!visit(type, line, pos)) return;

@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "host/pool.h"
+#include "host/base/pool.h"
 
 // Option bits.
 inline constexpr int kMimeDecodeBase64 = 0x1;

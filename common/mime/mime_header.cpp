@@ -4,21 +4,19 @@
 
 #include "common/mime/mime.h"
 #include "common/mime/mime_internal.h"
-#include "host/names.h"
-#include "host/pool.h"
-#include "host/tokens.h"
+#include "host/base/ascii.h"
+#include "host/charset/names.h"
+#include "host/base/pool.h"
+#include "host/text/tokens.h"
+#include "host/account/session.h"
 
 namespace {
-
-char Lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-}
 
 // Field names compared ignoring case; stops at the first difference, so a
 // megabyte "name" (a line without ":") costs nothing.
 bool SameName(const char* a, const char* b) {
   for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-    if (Lower(*a) != Lower(*b)) return false;
+    if (ascii::Lower(*a) != ascii::Lower(*b)) return false;
   }
   return *a == *b;
 }
@@ -120,7 +118,7 @@ void BuildIndex(MIME_Env& env, MIME_Header* h) {
 bool MIME_Begins(const char* text, const char* prefix) {
   if (text == nullptr) return false;
   for (; *prefix != '\0'; ++text, ++prefix) {
-    if (Lower(*text) != Lower(*prefix)) return false;  // also at the text's NUL
+    if (ascii::Lower(*text) != ascii::Lower(*prefix)) return false;  // also at the text's NUL
   }
   return true;
 }

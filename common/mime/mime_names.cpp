@@ -6,10 +6,11 @@
 #include "common/mime/content_type.h"
 #include "common/mime/mime.h"
 #include "common/mime/mime_internal.h"
-#include "host/japanese.h"
-#include "host/pool.h"
-#include "host/safe_name.h"
-#include "host/tokens.h"
+#include "host/base/ascii.h"
+#include "host/charset/japanese.h"
+#include "host/base/pool.h"
+#include "host/account/safe_name.h"
+#include "host/text/tokens.h"
 
 namespace {
 
@@ -18,18 +19,8 @@ constexpr std::size_t kNameSize = 512;
 // RFC 2231 segments numbered beyond this are ignored.
 constexpr int kMaxSegments = 128;
 
-bool IsDigit(unsigned char c) {
-  return c >= '0' && c <= '9';
-}
 bool InRange(unsigned c, unsigned lo, unsigned hi) {
   return c >= lo && c <= hi;
-}
-
-int HexValue(unsigned char c) {
-  if (IsDigit(c)) return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 bool EndsValue(char c) {
@@ -87,7 +78,7 @@ void AppendSegment(const Segment& seg, bool first, Out& out, char* charset,
   }
   for (; !EndsValue(*p); ++p) {
     int hi, lo;
-    if (*p == '%' && (hi = HexValue(p[1])) >= 0 && (lo = HexValue(p[2])) >= 0) {
+    if (*p == '%' && (hi = ascii::HexValue(p[1])) >= 0 && (lo = ascii::HexValue(p[2])) >= 0) {
       out.Put(static_cast<char>(hi * 16 + lo));
       p += 2;
     } else {
@@ -110,8 +101,8 @@ char* ParamRfc2231(const char* value, const char* name, Out& out, char* charset,
     ++p;
     int number = 0;
     bool encoded = true;
-    if (IsDigit(*p)) {
-      for (; IsDigit(*p); ++p) {
+    if (ascii::IsDigit(*p)) {
+      for (; ascii::IsDigit(*p); ++p) {
         if (number < kMaxSegments) number = number * 10 + (*p - '0');
       }
       encoded = *p == '*';
@@ -206,7 +197,7 @@ const char* MIME_MbStrChr(const char* text, int byte, int scheme) {
   for (std::size_t i = 0; s[i] != '\0';) {
     if (s[i] == '&' && s[i + 1] == '#') {
       std::size_t j = i + 2;
-      while (IsDigit(s[j])) ++j;
+      while (ascii::IsDigit(s[j])) ++j;
       if (j > i + 2 && s[j] == ';') {
         i = j + 1;
         continue;

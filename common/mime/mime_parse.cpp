@@ -7,10 +7,10 @@
 
 #include "common/mime/mime.h"
 #include "common/mime/mime_internal.h"
-#include "host/charset.h"
-#include "host/codecs.h"
-#include "host/pool.h"
-#include "host/tokens.h"
+#include "host/charset/charset.h"
+#include "host/text/codecs.h"
+#include "host/base/pool.h"
+#include "host/text/tokens.h"
 
 namespace {
 

@@ -8,13 +8,13 @@
 #include "common/mime/content_type.h"
 #include "common/mime/mime.h"
 #include "common/mime/mime_internal.h"
-#include "host/charset.h"
-#include "host/codecs.h"
-#include "host/encoded_words.h"
-#include "host/japanese.h"
-#include "host/pool.h"
-#include "host/safe_name.h"
-#include "host/tokens.h"
+#include "host/charset/charset.h"
+#include "host/text/codecs.h"
+#include "host/text/encoded_words.h"
+#include "host/charset/japanese.h"
+#include "host/base/pool.h"
+#include "host/account/safe_name.h"
+#include "host/text/tokens.h"
 
 namespace {
 

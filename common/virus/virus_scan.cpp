@@ -12,9 +12,9 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "host/files.h"
-#include "host/root.h"
-#include "host/strings.h"
+#include "host/files/files.h"
+#include "host/files/root.h"
+#include "host/base/strings.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "host/cgi_escape.h"
+#include "host/text/cgi_escape.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "host/cgi_request.h"
+#include "host/cgi/cgi_request.h"
 
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -18,10 +18,10 @@
 
 #include <gtest/gtest.h>
 
-#include "host/files.h"
-#include "host/header_params.h"
-#include "host/multipart_parser.h"
-#include "host/process.h"
+#include "host/files/files.h"
+#include "host/cgi/header_params.h"
+#include "host/cgi/multipart_parser.h"
+#include "host/base/process.h"
 #include "support/test_root.h"
 
 namespace {

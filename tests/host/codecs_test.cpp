@@ -1,7 +1,7 @@
 // Transfer-encoding codecs: known vectors, tolerance of extra white space, a
 // reference comparison for the fast base64 path, and every prefix of every
 // encoded sample decoded from an exactly sized buffer (ASan watches the ends).
-#include "host/codecs.h"
+#include "host/text/codecs.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "host/fetch.h"
+#include "host/net/fetch.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -18,8 +18,8 @@
 
 #include <gtest/gtest.h>
 
-#include "host/address_policy.h"
-#include "host/process.h"
+#include "host/net/address_policy.h"
+#include "host/base/process.h"
 #include "support/test_root.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // FindBytes, and each of its block tests, answers as memmem does, on every
 // alignment and on data built to match the needle's ends everywhere.
-#include "host/find_bytes.h"
+#include "host/cgi/find_bytes.h"
 
 #include <cstring>
 #include <random>

@@ -7,18 +7,18 @@
 
 #include <gtest/gtest.h>
 
-#include "host/account.h"
-#include "host/charset.h"
-#include "host/domain.h"
-#include "host/files.h"
-#include "host/log.h"
-#include "host/memstream.h"
-#include "host/names.h"
-#include "host/process.h"
-#include "host/root.h"
-#include "host/session.h"
-#include "host/site.h"
-#include "host/strings.h"
+#include "host/account/account.h"
+#include "host/charset/charset.h"
+#include "host/site/domain.h"
+#include "host/files/files.h"
+#include "host/files/log.h"
+#include "host/base/memstream.h"
+#include "host/charset/names.h"
+#include "host/base/process.h"
+#include "host/files/root.h"
+#include "host/account/session.h"
+#include "host/site/site.h"
+#include "host/base/strings.h"
 #include "support/test_root.h"
 
 using testing_support::TestRoot;

@@ -13,12 +13,12 @@
 
 #include "support/test_root.h"
 
-#include "host/charset.h"
-#include "host/encoded_words.h"
-#include "host/japanese.h"
-#include "host/pool.h"
-#include "host/safe_name.h"
-#include "host/tokens.h"
+#include "host/charset/charset.h"
+#include "host/text/encoded_words.h"
+#include "host/charset/japanese.h"
+#include "host/base/pool.h"
+#include "host/account/safe_name.h"
+#include "host/text/tokens.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "host/template.h"
+#include "host/template/template.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/session.h"
+#include "host/account/session.h"
 #include "support/test_root.h"
 
 namespace {

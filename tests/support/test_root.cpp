@@ -9,7 +9,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "host/process.h"
+#include "host/base/process.h"
 
 namespace fs = std::filesystem;
 

@@ -4,7 +4,7 @@
 
 #include "attachtool.h"
 #include "common/mime/content_type.h"
-#include "host/root.h"
+#include "host/files/root.h"
 
 int CompileMagicCommand(int argc, char** /*argv*/) {
   if (argc != 1) return UsageError("compile-magic");

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "attachtool.h"
-#include "host/process.h"
+#include "host/base/process.h"
 
 // One row per subcommand; its code lives in <name>_command.cpp.
 int TypeCommand(int argc, char** argv);

@@ -11,8 +11,8 @@
 #include "attachtool.h"
 #include "common/virus/avscan.h"
 #include "common/virus/virus_scan.h"
-#include "host/files.h"
-#include "host/mapped_file.h"
+#include "host/files/files.h"
+#include "host/files/mapped_file.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "attachtool.h"
 #include "common/mime/content_type.h"
-#include "host/files.h"
+#include "host/files/files.h"
 
 int TypeCommand(int argc, char** argv) {
   std::vector<const char*> files;

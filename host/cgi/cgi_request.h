@@ -1,0 +1,116 @@
+// The CGI request: the query string and a urlencoded or multipart body, read
+// whole before the program's entry runs, with named limits.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/cgi/request_body.h"
+
+#include "host/base/process.h"
+
+struct RequestLimits {
+  std::size_t max_body = 100u << 20;        // RequestMaxKB of the site settings
+  std::size_t max_header_block = 16 << 10;  // one part's header block
+  std::size_t max_parts = 4096;
+  // Where large uploaded files are spooled while the body is read ("" for
+  // never), from what size on, and in steps of how many bytes (steps of the
+  // size the body is read in keep the spool file's writes aligned, which lets
+  // the kernel hold it in large pages).
+  std::string spool_dir;
+  std::size_t spool_from = 256 << 10;
+  std::size_t spool_step = 128 << 10;
+};
+
+enum class RequestError {
+  kOk = 0,
+  kBodyTooLarge,        // 413
+  kNoBoundary,          // 400: multipart without a usable boundary parameter
+  kNoClosingBoundary,   // 400
+  kPartWithoutHeaders,  // 400
+  kHeaderTooLarge,      // 400
+  kTooManyParts,        // 400
+  kTruncatedBody,       // 400: fewer bytes than CONTENT_LENGTH
+  kBadContentLength,    // 400
+  kMethodNotAllowed,    // 405
+  kSpoolFailed,         // 500: an uploaded file could not be kept while read
+};
+
+// The HTTP status line text of an error ("413 Payload Too Large", ...).
+const char* RequestErrorStatus(RequestError e);
+// A one-line reason for the text/plain body of the error answer.
+const char* RequestErrorReason(RequestError e);
+
+// One multipart part. `data` points into the request's body (its memory or
+// one of its spool files) and is followed by a NUL byte, so a text part's
+// data is also a C string.
+struct FormPart {
+  std::string name;
+  std::string filename;  // the filename parameter as sent, "" when none
+  bool has_filename = false;
+  std::string content_type;  // the part's Content-Type, "" when none
+  const char* data = nullptr;
+  std::size_t length = 0;
+};
+
+// The parsed request. Variables keep every value in arrival order: query
+// string first, then the body.
+struct Request {
+  RequestBody body;  // the body's bytes; FormPart::data points into it
+  std::vector<std::pair<std::string, std::string>> vars;
+  std::vector<FormPart> parts;
+};
+
+// Adds the variables of a query string or urlencoded body ("+" is a space,
+// %XX decoded; a malformed escape is kept as written).
+void ParseUrlEncoded(std::string_view text, Request& req);
+
+// Parses `req.body`, already read whole, as multipart/form-data with the
+// boundary of `content_type` (see multipart_parser.h). Fills req.parts and,
+// for parts without a file name, req.vars. May write NUL bytes into req.body
+// after each part's data. On an error req.parts and req.vars are as before.
+RequestError ParseMultipart(std::string_view content_type, const RequestLimits& limits,
+                            Request& req);
+
+// Reads exactly `length` bytes from `fd` into `body` (sized once, read in
+// place), going on after short reads and EINTR. kTruncatedBody when the input
+// ends or fails first.
+RequestError ReadBody(int fd, std::size_t length, RequestBody& body);
+
+// MCGI_Load without the answer and the process-wide state: checks the method,
+// parses the query string and, for POST, reads CONTENT_LENGTH bytes from `fd`
+// and parses them by CONTENT_TYPE (a multipart body while it is read; a body
+// of another type is read, not parsed). A body over limits.max_body is
+// refused before anything is read; a short body is kTruncatedBody whatever
+// else is wrong with it.
+RequestError LoadRequest(const host::CgiEnv& env, int fd, const RequestLimits& limits,
+                         Request& req);
+
+// Reads and parses the whole request of this process (Env(), standard input)
+// into the process-wide request, spooling large uploads into the scratch
+// folder. On an error it writes the answer (Status,
+// text/plain reason) and answers the error; the program then exits with 1.
+RequestError MCGI_Load();
+
+// Replaces the process-wide request (tests, fuzzing, tools) and indexes its
+// names. Moving a parsed Request keeps FormPart::data valid (ParseMultipart
+// keeps the body off the small-string buffer); a copy does not.
+void MCGI_SetRequest(Request req);
+const Request& MCGI_Request();
+
+// The first value of a variable; null when absent. `flags` is unused.
+const char* MCGI_VarStrGet(std::string_view name, int flags = 0);
+// The first value as a base-10 integer; `def` when absent or not a number.
+// Spaces and tabs around the number and a leading sign are allowed; trailing
+// text or a value outside the int range makes it not a number.
+int MCGI_VarIntGet(std::string_view name, int def);
+// The next value of a repeated variable: `*cursor` starts at 0 and is
+// advanced; null after the last.
+const char* MCGI_VarStrMGet(std::string_view name, int* cursor, int flags = 0);
+// The first multipart part of that name: 0 and its client file name ("" when
+// none), data and length; -1 when absent (then "" , "" and 0).
+int MCGI_FileGet(std::string_view name, const char** filename, const char** data,
+                 std::int64_t* length);

@@ -1,0 +1,163 @@
+#include "host/base/ascii.h"
+#include "host/text/cgi_escape.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr char kHex[] = "0123456789ABCDEF";
+
+bool IsUnreserved(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '_' || c == '.' || c == '~';
+}
+
+// The entity of an HTML special byte, or null for a byte that stays.
+const char* HtmlEntity(char c) {
+  switch (c) {
+    case '&':
+      return "&amp;";
+    case '<':
+      return "&lt;";
+    case '>':
+      return "&gt;";
+    case '"':
+      return "&quot;";
+    case '\'':
+      return "&#39;";
+    default:
+      return nullptr;
+  }
+}
+
+void AppendPercent(std::string& out, unsigned char c) {
+  out += '%';
+  out += kHex[c >> 4];
+  out += kHex[c & 15];
+}
+
+std::string UriEscape(std::string_view src, bool space_as_plus) {
+  std::string out;
+  out.reserve(src.size());
+  for (unsigned char c : src) {
+    if (IsUnreserved(c)) {
+      out += static_cast<char>(c);
+    } else if (c == ' ' && space_as_plus) {
+      out += '+';
+    } else {
+      AppendPercent(out, c);
+    }
+  }
+  return out;
+}
+
+// Copies `text` into dst of `size` bytes with its NUL; on overflow dst is "".
+int CopyOut(const std::string& text, char* dst, std::size_t size) {
+  if (size == 0 || dst == nullptr) return -1;
+  if (text.size() + 1 > size) {
+    dst[0] = '\0';
+    return -1;
+  }
+  std::memcpy(dst, text.data(), text.size());
+  dst[text.size()] = '\0';
+  return 0;
+}
+
+}  // namespace
+
+std::string HtmlEscape(std::string_view src) {
+  std::string out;
+  out.reserve(src.size());
+  for (char c : src) {
+    if (const char* e = HtmlEntity(c)) {
+      out += e;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+int MCGI_HTMLEscape(std::string_view src, char* dst, std::size_t size, int flags) {
+  return CopyOut(HtmlEscape(src), dst, size);
+}
+
+int MCGI_URIEscape(std::string_view src, char* dst, std::size_t size) {
+  return CopyOut(MCGI_URIEscapeStr(src), dst, size);
+}
+
+std::string MCGI_URIEscapeStr(std::string_view src) {
+  return UriEscape(src, false);
+}
+
+std::string MCGI_Escape(std::string_view src) {
+  return UriEscape(src, true);
+}
+
+std::string MCGI_JSEscape(std::string_view src) {
+  std::string out;
+  out.reserve(src.size());
+  for (std::size_t i = 0; i < src.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(src[i]);
+    switch (c) {
+      case '\\':
+        out += "\\\\";
+        continue;
+      case '\'':
+        out += "\\'";
+        continue;
+      case '"':
+        out += "\\\"";
+        continue;
+      case '\n':
+        out += "\\n";
+        continue;
+      case '\r':
+        out += "\\r";
+        continue;
+      case '\t':
+        out += "\\t";
+        continue;
+      default:
+        break;
+    }
+    // "<" and ">" keep "</script>" and "<!--" out of a script block; "&"
+    // keeps an entity from turning into a quote inside an event attribute.
+    if (c < 0x20 || c == 0x7f || c == '<' || c == '>' || c == '&') {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+      continue;
+    }
+    // U+2028 and U+2029 end a line in older JavaScript, even inside a string.
+    if (c == 0xe2 && i + 2 < src.size() && static_cast<unsigned char>(src[i + 1]) == 0x80 &&
+        (static_cast<unsigned char>(src[i + 2]) == 0xa8 ||
+         static_cast<unsigned char>(src[i + 2]) == 0xa9)) {
+      out += static_cast<unsigned char>(src[i + 2]) == 0xa8 ? "\\u2028" : "\\u2029";
+      i += 2;
+      continue;
+    }
+    out += static_cast<char>(c);
+  }
+  return out;
+}
+
+std::size_t MCGI_URIUnescape(std::string& text) {
+  std::size_t out = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '+') {
+      c = ' ';
+    } else if (c == '%' && i + 2 < text.size()) {
+      int hi = ascii::HexValue(text[i + 1]);
+      int lo = ascii::HexValue(text[i + 2]);
+      if (hi >= 0 && lo >= 0) {
+        c = static_cast<char>(hi * 16 + lo);
+        i += 2;
+      }
+    }
+    text[out++] = c;
+  }
+  text.resize(out);
+  return out;
+}
