@@ -17,12 +17,12 @@
 #include "attachdesk/handlers.h"
 #include "attachdesk/intake.h"
 #include "attachdesk/state.h"
-#include "host/cgi/cgi_request.h"
-#include "host/text/html_text.h"
-#include "host/files/log.h"
 #include "host/account/session.h"
-#include "host/site/site.h"
 #include "host/base/strings.h"
+#include "host/cgi/cgi_request.h"
+#include "host/files/log.h"
+#include "host/site/site.h"
+#include "host/text/html_text.h"
 
 int AD_CountLimit() {
   return std::clamp(GINI().attach_count_limit, 0, kAttachAddLimit);

@@ -7,15 +7,15 @@
 #include "attachdesk/handlers.h"
 #include "attachdesk/state.h"
 #include "common/attach/attach_list.h"
-#include "host/text/cgi_escape.h"
+#include "host/account/session.h"
+#include "host/base/memstream.h"
+#include "host/base/process.h"
 #include "host/cgi/cgi_request.h"
 #include "host/charset/charset.h"
-#include "host/base/memstream.h"
 #include "host/charset/names.h"
-#include "host/base/process.h"
-#include "host/account/session.h"
 #include "host/site/site.h"
 #include "host/template/template.h"
+#include "host/text/cgi_escape.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include "attachdesk/handlers.h"
 #include "attachdesk/state.h"
 #include "common/attach/attach_list.h"
-#include "host/cgi/cgi_request.h"
 #include "host/account/session.h"
+#include "host/cgi/cgi_request.h"
 #include "host/cgi/status_answer.h"
 
 namespace {

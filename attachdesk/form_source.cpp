@@ -14,16 +14,16 @@
 #include "attachdesk/state.h"
 #include "common/attach/attach_list.h"
 #include "common/mime/content_type.h"
+#include "host/account/session.h"
 #include "host/base/ascii.h"
+#include "host/base/strings.h"
 #include "host/cgi/cgi_request.h"
 #include "host/charset/charset.h"
-#include "host/net/fetch.h"
-#include "host/files/mapped_file.h"
 #include "host/charset/names.h"
-#include "host/files/root.h"
-#include "host/account/session.h"
-#include "host/base/strings.h"
 #include "host/charset/unicode_text.h"
+#include "host/files/mapped_file.h"
+#include "host/files/root.h"
+#include "host/net/fetch.h"
 
 namespace {
 

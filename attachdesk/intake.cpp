@@ -11,9 +11,9 @@
 #include "attachdesk/intake.h"
 #include "attachdesk/state.h"
 #include "common/attach/attach_list.h"
+#include "host/base/memstream.h"
 #include "host/cgi/cgi_request.h"
 #include "host/files/log.h"
-#include "host/base/memstream.h"
 
 namespace {
 

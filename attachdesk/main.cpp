@@ -1,7 +1,7 @@
 // attachdesk: the CGI program behind a compose page's attachment window.
 #include "attachdesk/attachdesk.h"
-#include "host/cgi/cgi_request.h"
 #include "host/base/process.h"
+#include "host/cgi/cgi_request.h"
 
 int main() {
   host::ProcessInit();

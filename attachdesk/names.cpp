@@ -2,10 +2,10 @@
 #include <string_view>
 
 #include "attachdesk/handlers.h"
-#include "host/charset/charset.h"
-#include "host/charset/japanese_width.h"
 #include "host/account/session.h"
 #include "host/base/strings.h"
+#include "host/charset/charset.h"
+#include "host/charset/japanese_width.h"
 
 namespace {
 

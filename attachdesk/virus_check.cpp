@@ -6,8 +6,8 @@
 #include "attachdesk/handlers.h"
 #include "common/virus/avscan.h"
 #include "common/virus/virus_scan.h"
-#include "host/files/log.h"
 #include "host/account/session.h"
+#include "host/files/log.h"
 #include "host/site/site.h"
 
 int AD_VirusCheck(const char* name, const char* data, std::int64_t length,

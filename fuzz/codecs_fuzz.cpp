@@ -9,10 +9,10 @@
 #include <memory>
 #include <string>
 
+#include "host/account/safe_name.h"
+#include "host/charset/japanese.h"
 #include "host/text/codecs.h"
 #include "host/text/encoded_words.h"
-#include "host/charset/japanese.h"
-#include "host/account/safe_name.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include <string>
 #include <string_view>
 
-#include "host/text/cgi_escape.h"
 #include "host/cgi/cgi_request.h"
 #include "host/cgi/header_params.h"
 #include "host/cgi/multipart_parser.h"
+#include "host/text/cgi_escape.h"
 
 namespace {
 

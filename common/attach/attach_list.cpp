@@ -19,11 +19,11 @@
 #include <limits>
 #include <string_view>
 
+#include "host/account/session.h"
 #include "host/base/ascii.h"
 #include "host/charset/charset.h"
 #include "host/files/files.h"
 #include "host/files/root.h"
-#include "host/account/session.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "host/base/ascii.h"
 #include "host/base/unique_fd.h"
 #include "common/mime/content_type.h"
+#include "host/base/ascii.h"
 
 #include <fcntl.h>
 #include <magic.h>
@@ -18,10 +18,10 @@
 #include <string_view>
 #include <vector>
 
-#include "host/files/files.h"
 #include "host/base/process.h"
-#include "host/files/root.h"
 #include "host/base/strings.h"
+#include "host/files/files.h"
+#include "host/files/root.h"
 
 // The type list, <root>/httpd/conf/mime.types: one content type per line,
 // followed by its extensions, words separated by spaces or TABs; lines that

@@ -4,11 +4,11 @@
 
 #include "common/mime/mime.h"
 #include "common/mime/mime_internal.h"
-#include "host/base/ascii.h"
-#include "host/charset/names.h"
-#include "host/base/pool.h"
-#include "host/text/tokens.h"
 #include "host/account/session.h"
+#include "host/base/ascii.h"
+#include "host/base/pool.h"
+#include "host/charset/names.h"
+#include "host/text/tokens.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include "common/mime/content_type.h"
 #include "common/mime/mime.h"
 #include "common/mime/mime_internal.h"
-#include "host/base/ascii.h"
-#include "host/charset/japanese.h"
-#include "host/base/pool.h"
 #include "host/account/safe_name.h"
+#include "host/base/ascii.h"
+#include "host/base/pool.h"
+#include "host/charset/japanese.h"
 #include "host/text/tokens.h"
 
 namespace {

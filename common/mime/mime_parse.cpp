@@ -7,9 +7,9 @@
 
 #include "common/mime/mime.h"
 #include "common/mime/mime_internal.h"
+#include "host/base/pool.h"
 #include "host/charset/charset.h"
 #include "host/text/codecs.h"
-#include "host/base/pool.h"
 #include "host/text/tokens.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include "common/mime/content_type.h"
 #include "common/mime/mime.h"
 #include "common/mime/mime_internal.h"
-#include "host/text/codecs.h"
 #include "host/base/pool.h"
+#include "host/text/codecs.h"
 
 namespace {
 

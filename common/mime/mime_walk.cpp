@@ -8,12 +8,12 @@
 #include "common/mime/content_type.h"
 #include "common/mime/mime.h"
 #include "common/mime/mime_internal.h"
+#include "host/account/safe_name.h"
+#include "host/base/pool.h"
 #include "host/charset/charset.h"
+#include "host/charset/japanese.h"
 #include "host/text/codecs.h"
 #include "host/text/encoded_words.h"
-#include "host/charset/japanese.h"
-#include "host/base/pool.h"
-#include "host/account/safe_name.h"
 #include "host/text/tokens.h"
 
 namespace {

@@ -9,10 +9,10 @@
 #include <string_view>
 
 #include "common/virus/avscan.h"
-#include "host/files/files.h"
 #include "host/base/memstream.h"
-#include "host/files/root.h"
 #include "host/base/strings.h"
+#include "host/files/files.h"
+#include "host/files/root.h"
 
 void AVS_LibraryCloser::operator()(void* handle) const {
   if (handle) dlclose(handle);

@@ -11,12 +11,12 @@
 #include <string_view>
 
 #include "common/virus/virus_scan.h"
-#include "host/files/files.h"
-#include "host/files/log.h"
-#include "host/text/mime_boundary.h"
-#include "host/files/root.h"
 #include "host/base/strings.h"
 #include "host/base/time_text.h"
+#include "host/files/files.h"
+#include "host/files/log.h"
+#include "host/files/root.h"
+#include "host/text/mime_boundary.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "host/base/strings.h"
 #include "host/files/files.h"
 #include "host/files/root.h"
-#include "host/base/strings.h"
 
 namespace {
 

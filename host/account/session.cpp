@@ -1,4 +1,3 @@
-#include "host/base/ascii.h"
 #include "host/account/session.h"
 
 #include <unistd.h>
@@ -6,13 +5,14 @@
 #include <cstdio>
 
 #include "host/account/account.h"
+#include "host/base/ascii.h"
+#include "host/base/process.h"
 #include "host/cgi/cgi_request.h"
 #include "host/charset/charset.h"
 #include "host/charset/names.h"
 #include "host/files/files.h"
-#include "host/site/key_value.h"
-#include "host/base/process.h"
 #include "host/files/root.h"
+#include "host/site/key_value.h"
 #include "host/site/site.h"
 
 namespace {

@@ -1,4 +1,3 @@
-#include "host/base/ascii.h"
 #include "host/base/strings.h"
 
 #include <fnmatch.h>
@@ -6,6 +5,8 @@
 
 #include <cstdio>
 #include <cstring>
+
+#include "host/base/ascii.h"
 
 std::size_t MSTR_Copy(char* dst, std::size_t size, std::string_view src) {
   if (dst == nullptr || size == 0) return 0;

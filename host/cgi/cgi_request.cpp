@@ -10,13 +10,13 @@
 #include <cstring>
 #include <utility>
 
-#include "host/text/cgi_escape.h"
+#include "host/base/strings.h"
 #include "host/cgi/header_params.h"
 #include "host/cgi/multipart_parser.h"
+#include "host/cgi/status_answer.h"
 #include "host/files/root.h"
 #include "host/site/site.h"
-#include "host/cgi/status_answer.h"
-#include "host/base/strings.h"
+#include "host/text/cgi_escape.h"
 
 namespace {
 

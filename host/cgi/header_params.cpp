@@ -1,8 +1,8 @@
-#include "host/base/ascii.h"
 #include "host/cgi/header_params.h"
 
-#include "host/text/cgi_escape.h"
+#include "host/base/ascii.h"
 #include "host/base/strings.h"
+#include "host/text/cgi_escape.h"
 
 namespace {
 

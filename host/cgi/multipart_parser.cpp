@@ -1,4 +1,3 @@
-#include "host/base/ascii.h"
 #include "host/cgi/multipart_parser.h"
 
 #include <fcntl.h>
@@ -9,11 +8,12 @@
 #include <cstring>
 #include <string>
 
-#include "host/files/files.h"
-#include "host/cgi/find_bytes.h"
-#include "host/cgi/header_params.h"
+#include "host/base/ascii.h"
 #include "host/base/strings.h"
 #include "host/base/unique_fd.h"
+#include "host/cgi/find_bytes.h"
+#include "host/cgi/header_params.h"
+#include "host/files/files.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <ctime>
 
-#include "host/files/root.h"
 #include "host/base/strings.h"
+#include "host/files/root.h"
 
 void LOG_FileStr(const std::string& path, std::string_view text) {
   int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);

@@ -2,7 +2,6 @@
 // deprecated in newer headers; it is only the fallback here.
 #define CURL_DISABLE_DEPRECATION 1
 
-#include "host/base/ascii.h"
 #include "host/net/fetch.h"
 
 #include <arpa/inet.h>
@@ -20,10 +19,11 @@
 #include <string_view>
 #include <vector>
 
-#include "host/net/address_policy.h"
-#include "host/net/curl_loader.h"
+#include "host/base/ascii.h"
 #include "host/files/files.h"
 #include "host/files/log.h"
+#include "host/net/address_policy.h"
+#include "host/net/curl_loader.h"
 #include "host/site/site.h"
 
 namespace {

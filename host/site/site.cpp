@@ -3,10 +3,10 @@
 #include <optional>
 #include <string>
 
-#include "host/files/files.h"
-#include "host/site/key_value.h"
 #include "host/base/process.h"
+#include "host/files/files.h"
 #include "host/files/root.h"
+#include "host/site/key_value.h"
 
 namespace {
 

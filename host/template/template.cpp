@@ -13,8 +13,8 @@
 #include <cstring>
 #include <vector>
 
-#include "host/text/cgi_escape.h"
 #include "host/account/session.h"
+#include "host/text/cgi_escape.h"
 
 namespace {
 

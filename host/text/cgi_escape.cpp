@@ -1,7 +1,8 @@
-#include "host/base/ascii.h"
 #include "host/text/cgi_escape.h"
 
 #include <cstring>
+
+#include "host/base/ascii.h"
 
 namespace {
 

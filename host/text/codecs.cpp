@@ -1,9 +1,10 @@
-#include "host/base/ascii.h"
 #include "host/text/codecs.h"
 
 #include <array>
 #include <cstdint>
 #include <cstring>
+
+#include "host/base/ascii.h"
 
 namespace {
 

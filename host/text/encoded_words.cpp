@@ -1,8 +1,8 @@
-#include "host/base/ascii.h"
 #include "host/text/encoded_words.h"
 
 #include <cstring>
 
+#include "host/base/ascii.h"
 #include "host/text/codecs.h"
 
 namespace {

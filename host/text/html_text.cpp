@@ -1,4 +1,3 @@
-#include "host/base/ascii.h"
 #include "host/text/html_text.h"
 
 #include <algorithm>
@@ -6,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "host/base/ascii.h"
 #include "host/base/strings.h"
 
 namespace {

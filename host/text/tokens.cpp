@@ -1,7 +1,8 @@
-#include "host/base/ascii.h"
 #include "host/text/tokens.h"
 
 #include <cstring>
+
+#include "host/base/ascii.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <tuple>
 #include <utility>
 
-#include "host/files/root.h"
 #include "host/account/session.h"
+#include "host/files/root.h"
 #include "support/test_root.h"
 
 using testing_support::TestRoot;

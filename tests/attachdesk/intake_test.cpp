@@ -22,9 +22,9 @@
 #include <gtest/gtest.h>
 
 #include "attachdesk/handlers.h"
+#include "host/account/session.h"
 #include "host/charset/charset.h"
 #include "host/files/files.h"
-#include "host/account/session.h"
 #include "support/cgi_run.h"
 #include "support/test_root.h"
 

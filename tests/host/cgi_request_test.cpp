@@ -18,10 +18,10 @@
 
 #include <gtest/gtest.h>
 
-#include "host/files/files.h"
+#include "host/base/process.h"
 #include "host/cgi/header_params.h"
 #include "host/cgi/multipart_parser.h"
-#include "host/base/process.h"
+#include "host/files/files.h"
 #include "support/test_root.h"
 
 namespace {

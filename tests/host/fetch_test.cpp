@@ -18,8 +18,8 @@
 
 #include <gtest/gtest.h>
 
-#include "host/net/address_policy.h"
 #include "host/base/process.h"
+#include "host/net/address_policy.h"
 #include "support/test_root.h"
 
 namespace {

@@ -8,17 +8,17 @@
 #include <gtest/gtest.h>
 
 #include "host/account/account.h"
+#include "host/account/session.h"
+#include "host/base/memstream.h"
+#include "host/base/process.h"
+#include "host/base/strings.h"
 #include "host/charset/charset.h"
-#include "host/site/domain.h"
+#include "host/charset/names.h"
 #include "host/files/files.h"
 #include "host/files/log.h"
-#include "host/base/memstream.h"
-#include "host/charset/names.h"
-#include "host/base/process.h"
 #include "host/files/root.h"
-#include "host/account/session.h"
+#include "host/site/domain.h"
 #include "host/site/site.h"
-#include "host/base/strings.h"
 #include "support/test_root.h"
 
 using testing_support::TestRoot;

@@ -13,11 +13,11 @@
 
 #include "support/test_root.h"
 
-#include "host/charset/charset.h"
-#include "host/text/encoded_words.h"
-#include "host/charset/japanese.h"
-#include "host/base/pool.h"
 #include "host/account/safe_name.h"
+#include "host/base/pool.h"
+#include "host/charset/charset.h"
+#include "host/charset/japanese.h"
+#include "host/text/encoded_words.h"
 #include "host/text/tokens.h"
 
 namespace {

@@ -8,9 +8,9 @@
 
 #include "common/mime/mime.h"
 #include "common/mime/mime_internal.h"
-#include "host/charset/charset.h"
-#include "host/base/pool.h"
 #include "host/account/safe_name.h"
+#include "host/base/pool.h"
+#include "host/charset/charset.h"
 #include "mime/mime_test_tree.h"
 
 namespace {
