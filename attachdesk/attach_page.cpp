@@ -30,6 +30,9 @@ constexpr OML_Decl kDecls[] = {
     {"$ifinsert", OML_BLOCK, "1"},  {"$ins_text", OML_TEXT, ""},
     {"$countlimit", OML_INT, "0"},  {"$sizelimit", OML_INT, "0"},
     {"$countleft", OML_INT, "0"},   {"$sizeleft", OML_INT, "0"},
+    {"$FETCHMSG", OML_SELECT, "0"}, {"$iffetcherror", OML_BLOCK, "2"},
+    {"$fetcherror", OML_TEXT, ""},  {"$fetchstatus", OML_INT, "0"},
+    {"$encatid", OML_TEXT, ""},
 };
 
 constexpr int kNameBuffer = 4096;
@@ -37,7 +40,9 @@ constexpr std::size_t kInsChunk = 256;
 
 // The name of a list entry as the page shows it: its last path component,
 // converted to the user's charset when the entry names another one, then
-// HTML-escaped. Empty when the escape does not fit.
+// HTML-escaped with its numeric character references kept (the list's way to
+// carry characters its charset lacks, "caf&#233;"). Empty when the escape does
+// not fit.
 std::string DisplayName(const AttachRecord& r) {
   int user_value = MLC_CharsetWEncToValue(UserCharset());
   int entry_value = MLC_CharsetWEncToValue(r.charset);
@@ -47,8 +52,8 @@ std::string DisplayName(const AttachRecord& r) {
     std::string converted;
     if (MLC_Text2UEnc(name, converted, entry_value, user_value) == 0) name = converted;
   }
-  char escaped[kNameBuffer];
-  if (MCGI_HTMLEscape(name, escaped, sizeof escaped, 0) != 0) return {};
+  std::string escaped = HtmlEscapeKeepingReferences(name);
+  if (escaped.size() >= kNameBuffer) return {};
   return escaped;
 }
 
@@ -96,6 +101,41 @@ void BindLimits(OML_Handle& page, const AttachTable& t) {
 
 std::string Escaped(const char* text) { return text ? HtmlEscape(text) : std::string(); }
 
+// Why the URL was not attached, in words for "$fetcherror".
+std::string FetchErrorText(AD_FetchMessage message, long status) {
+  switch (message) {
+    case AD_FetchMessage::kNone:
+      return {};
+    case AD_FetchMessage::kScheme:
+      return "Only http and https addresses can be attached.";
+    case AD_FetchMessage::kAddress:
+      return "This server does not fetch files from that address.";
+    case AD_FetchMessage::kTooLarge:
+      return "The file at that address is larger than this server fetches (" +
+             std::to_string(GINI().fetch_max_kb) + " KB).";
+    case AD_FetchMessage::kHttpStatus:
+      return "The address answered with HTTP status " + std::to_string(status) + ".";
+    case AD_FetchMessage::kTimeout:
+      return "The address did not answer within " + std::to_string(GINI().fetch_timeout_seconds) +
+             " seconds.";
+    case AD_FetchMessage::kUnreachable:
+      return "The server of that address could not be found or reached.";
+    case AD_FetchMessage::kEmpty:
+      return "The address answered with an empty file.";
+    case AD_FetchMessage::kOther:
+      break;
+  }
+  return "The file at that address could not be fetched.";
+}
+
+void BindFetchError(OML_Handle& page, const AD_State& st) {
+  if (st.fetch_message == AD_FetchMessage::kNone) return;
+  OML_IntSet(page, "$FETCHMSG", static_cast<int>(st.fetch_message));
+  OML_IntSet(page, "$iffetcherror", 1);
+  OML_StrDup(page, "$fetcherror", HtmlEscape(FetchErrorText(st.fetch_message, st.fetch_status)));
+  OML_IntSet(page, "$fetchstatus", static_cast<int>(st.fetch_status));
+}
+
 }  // namespace
 
 void AD_PrintKeepNames(void* /*argument*/) {
@@ -133,12 +173,12 @@ void AD_AttachPage(int code, const char* name, const char* virus) {
   if (compose && code <= 0) {
     std::printf("Location: %s/genMail?keep_attach=1&cpid=%s&m=%d\r\n\r\n", "/cgi-bin",
                 st.cpid ? st.cpid->c_str() : "", s.m);
-    host::Exit(1000);
+    host::Exit(kAdExitComposeRedirect);
   }
   std::string path = s.template_dir + (compose ? "/dc_attach.dat" : "/attach.dat");
   OML_Handle page;
   if (OML_Init(path, 1, page, kDecls) != 0) {
-    OML_HeaderPrint(32);
+    OML_HeaderPrint(kOmlHeaderHtml);
     std::fputs("Missing System File.", stdout);
     host::Exit(1);
   }
@@ -147,7 +187,7 @@ void AD_AttachPage(int code, const char* name, const char* virus) {
   if (const char* auth = MCGI_VarStrGet("auth", 0)) OML_StrDup(page, "$auth", HtmlEscape(auth));
   const AttachTable& t = ATT_Table();
   OML_IntSet(page, t.count == 0 ? "$hasdata" : "$ifhelp", 2);
-  if (code == kAdVirus) {
+  if (code == kAdVirus || code == kAdNotScanned) {
     OML_StrDup(page, "$virusfile", name ? HtmlEscape(purename(name)) : std::string());
     OML_StrDup(page, "$virusmsg", Escaped(virus));
   }
@@ -160,6 +200,8 @@ void AD_AttachPage(int code, const char* name, const char* virus) {
   OML_FPSet(page, "$size", AD_PrintSize, &size_sum);
   OML_StrDup(page, "$ishtml", Escaped(st.ishtml));
   OML_StrDup(page, "$atid", Escaped(st.atid));
+  OML_StrDup(page, "$encatid", st.atid ? MCGI_URIEscapeStr(st.atid) : std::string());
+  BindFetchError(page, st);
   OML_IntSet(page, AD_IsInsertMode() ? "$ifninsert" : "$ifinsert", 2);
   if (st.ins_text) OML_StrDup(page, "$ins_text", EscapeInsertedText(*st.ins_text));
   OML_Execute(page);

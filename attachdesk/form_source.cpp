@@ -10,7 +10,6 @@
 #include <string>
 
 #include "attachdesk/handlers.h"
-#include "attachdesk/intake.h"
 #include "attachdesk/state.h"
 #include "common/attach/attach_list.h"
 #include "common/mime/content_type.h"
@@ -52,8 +51,8 @@ const std::string& ComposeId() {
 }
 
 // One upload field. The data stays where the request holds it and is written
-// straight to the stored copy.
-void Upload(int index) {
+// straight to the stored copy. False when the request takes no further files.
+bool Upload(int index) {
   std::string field = index == 0 ? "newfile" : StrPrintf("newfile%.2d", index);
   const char* client = nullptr;
   const char* data = nullptr;
@@ -71,15 +70,14 @@ void Upload(int index) {
   }
   if (length <= 0) {
     if (!name.empty()) AD_GetIntake().empty_upload = kAdEmptyUpload;
-    return;
+    return true;
   }
   const std::string type = CT_Guess(data, static_cast<std::size_t>(length), name.c_str());
 
-  AD_Admit(name.c_str(), data, length, type.c_str(), [&](AttachRecord& record) {
+  auto store = [&](AttachRecord& record) {
     const AD_Intake& in = AD_GetIntake();
     std::string path = StrPrintf("%s/%s_%s_A_%d_%d", host::TmpDir().c_str(),
                                  session().user_id.c_str(), ComposeId().c_str(), in.pid, index);
-    if (!AD_PathFitsRecord(path, "Upload")) return -1;
     if (AD_StoreCopy(path, data, length) != 0) return -1;
     std::string charset = converted ? MLC_CharsetToWEncName(kCharsetUtf8) : UserCharset();
     std::string base(MLG_ExtractFilename(name, MLC_CharsetWEncToValue(charset)));
@@ -88,7 +86,8 @@ void Upload(int index) {
     if (converted) ATT_SetField(record.charset, sizeof record.charset, charset);
     MSTR_Copy(record.path, sizeof record.path, path);
     return 0;
-  });
+  };
+  return AD_Admit(name.c_str(), data, length, type.c_str(), store) != AD_Admission::kRefused;
 }
 
 // The URL as it is fetched: a bare host gets "http://" and "/", a text with
@@ -105,39 +104,116 @@ std::string NormaliseUrl(std::string url) {
   return url;
 }
 
-// The URL field. The fetched file is listed where the fetch left it; one
-// that is refused or diverted to the inserted text stays there unlisted.
-void FetchUrl() {
+// The fetched file, deleted when the request ends unless it was listed: a
+// file that is refused, diverted into the message body or empty must not stay
+// in tmp/ uncounted.
+class FetchedFile {
+ public:
+  explicit FetchedFile(std::string path) : path_(std::move(path)) {}
+  ~FetchedFile() {
+    if (!kept_) unlink(path_.c_str());
+  }
+  FetchedFile(const FetchedFile&) = delete;
+  FetchedFile& operator=(const FetchedFile&) = delete;
+  void Keep() { kept_ = true; }
+
+ private:
+  std::string path_;
+  bool kept_ = false;
+};
+
+AD_FetchMessage MessageOf(FetchProblem problem) {
+  switch (problem) {
+    case FetchProblem::kNone:
+      return AD_FetchMessage::kNone;
+    case FetchProblem::kScheme:
+      return AD_FetchMessage::kScheme;
+    case FetchProblem::kAddress:
+      return AD_FetchMessage::kAddress;
+    case FetchProblem::kTooLarge:
+      return AD_FetchMessage::kTooLarge;
+    case FetchProblem::kHttpStatus:
+      return AD_FetchMessage::kHttpStatus;
+    case FetchProblem::kTimeout:
+      return AD_FetchMessage::kTimeout;
+    case FetchProblem::kUnreachable:
+      return AD_FetchMessage::kUnreachable;
+    case FetchProblem::kOther:
+      break;
+  }
+  return AD_FetchMessage::kOther;
+}
+
+// The text of the URL field with the blanks around it taken off; empty when
+// there is none.
+std::string UrlText() {
   const char* client = nullptr;
   const char* text = nullptr;
   std::int64_t length = 0;
   MCGI_FileGet("newfile2", &client, &text, &length);
-  if (length <= 0) return;
-  // The text of an input field; blanks around it are not part of a URL.
+  if (length <= 0) return {};
   std::string url(text, static_cast<std::size_t>(length));
   url.erase(0, url.find_first_not_of(" \t\r\n"));
   while (!url.empty() && ascii::IsSpace(url.back())) url.pop_back();
+  return url;
+}
+
+// The URL field. The fetched file is listed where the fetch left it. A fetch
+// that fails or brings nothing adds nothing, and the page says why.
+void FetchUrl() {
+  std::string url = UrlText();
   if (url.empty()) return;
   url = NormaliseUrl(std::move(url));
 
+  AD_State& st = AD_GetState();
   const AD_Intake& in = AD_GetIntake();
-  std::string path = StrPrintf("%s/%s_%s_H_%d", host::TmpDir().c_str(), session().user_id.c_str(),
-                               ComposeId().c_str(), in.pid);
-  if (!AD_PathFitsRecord(path, "FetchUrl")) return;
-  if (MNET_Fetch2File(url.c_str(), path, 1) != 0) return;
+  std::string path = AD_FreeStoredName(StrPrintf("%s/%s_%s_H_%d", host::TmpDir().c_str(),
+                                                 session().user_id.c_str(),
+                                                 ComposeId().c_str(), in.pid),
+                                       "FetchUrl");
+  if (path.empty() || !AD_PathFitsRecord(path, "FetchUrl")) {
+    st.fetch_message = AD_FetchMessage::kOther;
+    return;
+  }
+  if (MNET_Fetch2File(url.c_str(), path, 1) != 0) {
+    st.fetch_message = MessageOf(MNET_LastFailure().problem);
+    st.fetch_status = MNET_LastFailure().http_status;
+    return;
+  }
+  FetchedFile fetched(path);
   // Mapped, never through a link: the file is read once, without a copy.
   MappedFile data;
-  if (!data.Open(path, false) || data.size() == 0) return;
+  if (!data.Open(path, false)) {
+    st.fetch_message = AD_FetchMessage::kOther;
+    return;
+  }
+  if (data.size() == 0) {
+    st.fetch_message = AD_FetchMessage::kEmpty;
+    return;
+  }
   std::int64_t got = static_cast<std::int64_t>(data.size());
   const std::string type = CT_Guess(data.data(), data.size(), path.c_str());
   // Its length counts once against the size limit, as an upload's does.
-  AD_Admit(url.c_str(), data.data(), got, type.c_str(), [&](AttachRecord& record) {
+  auto store = [&](AttachRecord& record) {
     std::string base(purename(url));
     const char* shown = AD_NameForUser(base.c_str());
     ATT_SetField(record.name, sizeof record.name, shown ? shown : "");
     MSTR_Copy(record.path, sizeof record.path, path);
     return 0;
-  });
+  };
+  if (AD_Admit(url.c_str(), data.data(), got, type.c_str(), store) == AD_Admission::kListed) {
+    fetched.Keep();
+  }
+}
+
+// Whether the request sends a file or a URL to attach.
+bool SendsFiles() {
+  for (const FormPart& part : MCGI_Request().parts) {
+    if (part.name != "newfile2" && part.name.starts_with("newfile") && part.length > 0) {
+      return true;
+    }
+  }
+  return !UrlText().empty();
 }
 
 }  // namespace
@@ -145,9 +221,14 @@ void FetchUrl() {
 void AD_FormSource() {
   // Without a compose identifier no window's files may be touched: there is
   // no list to remove from, and new files would have no list to join, so
-  // none are stored or fetched.
-  if (!AD_GetState().cpid) return;
+  // none are stored or fetched, and the user is told.
+  if (!AD_GetState().cpid) {
+    if (SendsFiles()) AD_GetIntake().outcome.code = kAdNoComposeWindow;
+    return;
+  }
   RemoveChosen();
-  for (int i = 0; i < kUploadFields; ++i) Upload(i);
+  for (int i = 0; i < kUploadFields; ++i) {
+    if (!Upload(i)) return;
+  }
   FetchUrl();
 }

@@ -1,21 +1,48 @@
-// The page handlers of attachdesk. Each reads AD_State and the request, and
-// normally ends the process itself.
+// The page handlers of attachdesk and the intake of new files that they
+// share. Each handler reads AD_State and the request and ends the process
+// with its page.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/attach/attach_list.h"
+#include "common/attach/list_turn.h"
+#include "host/base/memstream.h"
+
+// Page error codes ("$ERRORMSG").
+inline constexpr int kAdOk = 0;
+inline constexpr int kAdCountLimit = 1;
+inline constexpr int kAdSizeLimit = 2;
+inline constexpr int kAdNoPermission = 3;
+inline constexpr int kAdVirus = 4;
+inline constexpr int kAdEmptyUpload = 5;
+inline constexpr int kAdListNotSaved = 6;     // the list could not be written
+inline constexpr int kAdNotScanned = 7;       // the scanner could not check a file
+inline constexpr int kAdNoComposeWindow = 8;  // files sent without a compose window
+
+// The exit status of the redirect back to the compose program (the system
+// reports it as 232).
+inline constexpr int kAdExitComposeRedirect = 1000;
+
+// How a request's intake ends: the page's code and, for codes 4 and 7, the
+// refused file's name as sent and the virus found.
+struct AD_Outcome {
+  int code = kAdOk;
+  std::string name;
+  std::optional<std::string> virus;
+};
 
 // The attachment intake and list page (normal, compose and insert mode).
 [[noreturn]] void attach_main();
 
 // Renders the attachment window with an error code (or, in compose mode
 // without an error, redirects to the compose program) and ends the process.
-// `name` and `virus` name a refused file and its virus (code 4); either may be
-// null.
+// `name` and `virus` name a refused file and its virus (codes 4 and 7);
+// either may be null.
 [[noreturn]] void AD_AttachPage(int code, const char* name, const char* virus);
 
 // Template callbacks of the list page.
@@ -23,20 +50,33 @@ void AD_PrintKeepNames(void* argument);
 void AD_PrintChoices(void* sum);  // std::int64_t*: set to the total size
 void AD_PrintSize(void* sum);
 
-// Page error codes.
-inline constexpr int kAdOk = 0;
-inline constexpr int kAdCountLimit = 1;
-inline constexpr int kAdSizeLimit = 2;
-inline constexpr int kAdNoPermission = 3;
-inline constexpr int kAdVirus = 4;
-inline constexpr int kAdEmptyUpload = 5;
+// ---- The intake of new files. Every source hands each new file to AD_Admit.
 
-// ---- The intake of new files (admit.cpp, form_source.cpp, names.cpp,
-// virus_check.cpp). Every source hands each new file to AD_Admit.
+// The working values of one request's intake, owned by attach_main while the
+// sources run. What it owns is released when it goes: the window's turn on
+// its list, and the fetched file unless it was listed.
+struct AD_Intake {
+  MEM_WFP insertion;       // text for the message body (insert mode)
+  std::string list_path;   // empty without a compose identifier: no list file
+  std::int64_t total = 0;  // the list's size, raised by each file added
+  int pid = 0;             // part of every stored file name of the request
+  bool changed = false;    // the list differs from its file
+  int empty_upload = 0;    // kAdEmptyUpload when an upload had a name but no data
+  AD_Outcome outcome;      // set by the first refusal; the sources stop there
+  std::vector<std::string> stored;  // copies this request made, in list order
+  std::optional<AttachListTurn> turn;  // held by a request that may change the list
+
+  AD_Intake() = default;
+  AD_Intake(const AD_Intake&) = delete;
+  AD_Intake& operator=(const AD_Intake&) = delete;
+};
+
+// The intake of the running request (attach_main's).
+AD_Intake& AD_GetIntake();
 
 // Stores an admitted file and fills the record's name, charset and path (the
 // record comes zero-filled; AD_Admit sets the size). 0, or -1 when the file
-// could not be stored (then nothing of it may remain and it is not listed).
+// could not be stored (then nothing of it remains and it is not listed).
 using AD_StoreFn = std::function<int(AttachRecord& record)>;
 
 // Flags of AD_Admit for the sources that differ from uploads.
@@ -44,15 +84,20 @@ inline constexpr int kAdmitTypeNoCase = 1;  // the "text" type test ignores case
 inline constexpr int kAdmitNoDivert = 2;    // never diverted to the inserted text
 inline constexpr int kAdmitNoScan = 4;      // not scanned for viruses
 
+enum class AD_Admission {
+  kListed,     // stored and listed; the total grew by its length
+  kDiverted,   // a text file in insert mode: its text went to the inserted text
+  kRefused,    // a limit or the scanner refused it: the intake's outcome says
+               // which, and the request takes no further files
+  kNotStored,  // `store` failed; the reason is logged and the request goes on
+};
+
 // Admits one file whose data is in memory: in insert mode a text file goes to
-// the inserted text (answer 1); otherwise the count limit, the size limit and
-// the virus check apply, and a refusal writes the list and ends the request
-// with its page (codes 1, 2, 4). A file that passes is stored by `store` and
-// listed, and the total grows by `length` (answer 0); -1 when `store` failed.
-// `name` is the file's name as sent (client name or URL), for the virus log
-// and page.
-int AD_Admit(const char* name, const char* data, std::int64_t length, const char* type,
-             const AD_StoreFn& store, int flags = 0);
+// the inserted text; otherwise the count limit, the size limit and the virus
+// check apply, and a file that passes is stored by `store` and listed. `name`
+// is the file's name as sent (client name or URL), for the virus log and page.
+AD_Admission AD_Admit(const char* name, const char* data, std::int64_t length, const char* type,
+                      const AD_StoreFn& store, int flags = 0);
 
 // Appends a text file to the inserted text: in an HTML message a text/plain
 // file inside "<PRE>" and "</PRE>", in a plain message a text/html file
@@ -60,9 +105,28 @@ int AD_Admit(const char* name, const char* data, std::int64_t length, const char
 void AD_InsertText(const char* type, const char* data, std::int64_t length);
 
 // 1 infected (`virus` holds the virus name), 0 clean or not scanned by the
-// level's policy (privilege 128), -1 not scanned (no data, or no engine).
+// level's policy (privilege 128), -1 not scanned (no data, or no engine, or
+// the engine could not check it).
 int AD_VirusCheck(const char* name, const char* data, std::int64_t length,
                   std::optional<std::string>& virus);
+
+// The form's source: removals, the upload fields and the URL.
+void AD_FormSource();
+
+// Writes `length` bytes to a new stored file at `path` (mode 0600, never
+// through a link, never over an existing file: when the name is taken,
+// "." and a number are added and `path` is changed to the name used). 0, or
+// -1 with the reason in the error log and no file left.
+int AD_StoreCopy(std::string& path, const char* data, std::int64_t length);
+
+// The first of `path`, `path`.1, `path`.2, ... at which nothing stands, or ""
+// when there is none (the reason is logged for `function`), for a file that
+// another function creates exclusively.
+std::string AD_FreeStoredName(const std::string& path, const char* function);
+
+// A stored path fits a record's path field and reads back from the list as
+// written (no ";"); logs the refusal for `function` otherwise.
+bool AD_PathFitsRecord(const std::string& path, const char* function);
 
 // A file name as it is listed, in a module-owned buffer (4096 bytes) valid
 // until the next call: half-width katakana widened when `charset` (empty or

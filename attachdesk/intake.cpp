@@ -1,31 +1,46 @@
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
+// attach_main: the intake of one request from the list's loading to the page.
+// The sources only admit files and record how the request ends; the list is
+// written once, and the page rendered once, here.
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
 #include "attachdesk/handlers.h"
-#include "attachdesk/intake.h"
 #include "attachdesk/state.h"
 #include "common/attach/attach_list.h"
-#include "host/base/memstream.h"
 #include "host/cgi/cgi_request.h"
 #include "host/files/log.h"
 
 namespace {
 
+AD_Intake*& Current() {
+  static AD_Intake* intake = nullptr;
+  return intake;
+}
+
+// Makes an intake the running request's while it lives.
+class CurrentIntake {
+ public:
+  explicit CurrentIntake(AD_Intake& intake) { Current() = &intake; }
+  ~CurrentIntake() { Current() = nullptr; }
+  CurrentIntake(const CurrentIntake&) = delete;
+  CurrentIntake& operator=(const CurrentIntake&) = delete;
+};
+
 bool Present(const char* name) {
   return MCGI_VarStrGet(name, 0) != nullptr;
 }
 
-// Whether the request can change the list: it names positions to remove,
-// sends upload fields or a URL. A plain page request needs no turn.
-bool MayChangeList() {
+bool Init() {
   const char* init = MCGI_VarStrGet("init", 0);
-  if (init && *init) return false;
+  return init && *init;
+}
+
+// Whether the request can change the list: it names positions to remove,
+// sends upload fields or a URL. A plain page request takes no turn.
+bool MayChangeList() {
+  if (Init()) return false;
   if (Present("choice")) return true;
   for (const FormPart& part : MCGI_Request().parts) {
     if (part.name.starts_with("newfile")) return true;
@@ -33,73 +48,24 @@ bool MayChangeList() {
   return false;
 }
 
-// Requests of one compose window take turns from reading its list to writing
-// it back, so none of them lists a file that another one removed meanwhile
-// (or drops a file another one added). The turn is an exclusive flock on a
-// lock file beside the list, which the holder deletes when it is done: a
-// waiter that then gets the lock on the deleted file sees that the path no
-// longer names it and tries again with the file now there. No lock file stays
-// behind a request. Without a lock (the file cannot be made) the request goes
-// on alone, as it would have without locking.
-void LockList(AD_Intake& in) {
-  in.lock_path = in.list_path + ".lock";
-  for (;;) {
-    int fd = open(in.lock_path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-      LOG_FileLine(ErrorLogPath(), "LockList: open %s: %s", in.lock_path.c_str(),
-                   std::strerror(errno));
-      return;
-    }
-    int locked;
-    do {
-      locked = flock(fd, LOCK_EX);
-    } while (locked != 0 && errno == EINTR);
-    struct stat held, named;
-    if (locked == 0 && fstat(fd, &held) == 0 && stat(in.lock_path.c_str(), &named) == 0 &&
-        held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
-      in.lock_fd = fd;
-      return;
-    }
-    close(fd);
-    if (locked != 0) {
-      LOG_FileLine(ErrorLogPath(), "LockList: flock %s: %s", in.lock_path.c_str(),
-                   std::strerror(errno));
-      return;
-    }
-  }
-}
-
-void UnlockList(AD_Intake& in) {
-  if (in.lock_fd < 0) return;
-  unlink(in.lock_path.c_str());
-  close(in.lock_fd);
-  in.lock_fd = -1;
-}
-
-// Ends the request with the page, the window's turn handed on first.
-[[noreturn]] void Page(int code, const char* name, const char* virus) {
-  UnlockList(AD_GetIntake());
-  AD_AttachPage(code, name, virus);
-}
-
-}  // namespace
-
-AD_Intake& AD_GetIntake() {
-  static AD_Intake intake;
-  return intake;
-}
-
-// An unchanged list is not rewritten: the file already holds it.
-void AD_WriteList() {
-  AD_Intake& in = AD_GetIntake();
-  if (!in.list_path.empty() && in.changed) ATT_ListWrite(in.list_path);
-  UnlockList(in);
+// Writes the list back when the request changed it. When it cannot be
+// written, the copies this request stored are removed (the list on disk does
+// not name them), the table is read again so that the page shows what is
+// kept, and the user is told.
+void WriteList(AD_Intake& in) {
+  if (in.list_path.empty() || !in.changed) return;
+  if (ATT_ListWrite(in.list_path) >= 0) return;
+  LOG_FileLine(ErrorLogPath(), "attach_main: the list %s could not be written; %zu new files removed",
+               in.list_path.c_str(), in.stored.size());
+  for (const std::string& path : in.stored) unlink(path.c_str());
+  in.stored.clear();
+  ATT_ListRead(in.list_path);
+  in.outcome = AD_Outcome{kAdListNotSaved, {}, {}};
 }
 
 // Text already collected for the message body goes to the page, also when a
 // later file of the request is refused: the user must not lose it.
-static void HandOverInsertedText() {
-  AD_Intake& in = AD_GetIntake();
+void HandOverInsertedText(AD_Intake& in) {
   if (!in.insertion.data.empty()) {
     MEM_WFPPrintf(in.insertion, "%c", 0);
     AD_GetState().ins_text = std::string(in.insertion.data.c_str());  // the text up to its NUL
@@ -107,39 +73,49 @@ static void HandOverInsertedText() {
   MEM_WFPClose(in.insertion);
 }
 
-void AD_Refuse(int code, const char* name, const char* virus) {
-  AD_WriteList();
-  HandOverInsertedText();
-  Page(code, name, virus);
-}
-
-void attach_main() {
+AD_Outcome RunIntake(AD_Intake& in) {
   AD_State& st = AD_GetState();
-  AD_Intake& in = AD_GetIntake();
   MEM_WFPOpen(in.insertion);
 
   // Without a compose identifier there is no list file: the page shows an
   // empty list and nothing is written.
   if (st.cpid) {
     in.list_path = ATT_ListPath(st.cpid->c_str());
-    if (MayChangeList()) LockList(in);
+    if (MayChangeList()) in.turn.emplace(in.list_path);
     ATT_ListRead(in.list_path);
   } else {
     ATT_Table().count = 0;
   }
-
-  const char* init = MCGI_VarStrGet("init", 0);
-  if (init && *init) Page(kAdOk, nullptr, nullptr);
+  if (Init()) return {};
 
   in.pid = static_cast<int>(getpid());
   for (int i = 0; i < ATT_Table().count; ++i) in.total += ATT_Table().records[i].size;
 
   // One source per request. The cabinet, memo note and calendar sources are
   // not offered by this build: such a request shows the page unchanged.
-  if (Present("doc") || Present("mnote") || Present("cal")) Page(kAdOk, nullptr, nullptr);
-  AD_FormSource();
+  if (!(Present("doc") || Present("mnote") || Present("cal"))) AD_FormSource();
 
-  AD_WriteList();
-  HandOverInsertedText();
-  Page(in.empty_upload ? kAdEmptyUpload : kAdOk, nullptr, nullptr);
+  WriteList(in);
+  HandOverInsertedText(in);
+  if (in.outcome.code == kAdOk && in.empty_upload) in.outcome.code = in.empty_upload;
+  return in.outcome;
+}
+
+}  // namespace
+
+AD_Intake& AD_GetIntake() {
+  return *Current();
+}
+
+void attach_main() {
+  AD_Outcome outcome;
+  {
+    AD_Intake intake;
+    CurrentIntake current(intake);
+    outcome = RunIntake(intake);
+  }  // the window's turn is handed on, an unlisted fetched file is gone
+  AD_State& st = AD_GetState();
+  if (outcome.virus) st.virus_msg = outcome.virus;
+  AD_AttachPage(outcome.code, outcome.name.empty() ? nullptr : outcome.name.c_str(),
+                st.virus_msg ? st.virus_msg->c_str() : nullptr);
 }

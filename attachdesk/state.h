@@ -5,6 +5,20 @@
 #include <optional>
 #include <string>
 
+// Why a URL the user sent was not attached ("$FETCHMSG"; 0 when it was, or
+// when none was sent).
+enum class AD_FetchMessage {
+  kNone = 0,
+  kScheme = 1,       // not an http or https address
+  kAddress = 2,      // an address the site does not fetch from
+  kTooLarge = 3,     // larger than the site fetches
+  kHttpStatus = 4,   // the server answered with an error status
+  kTimeout = 5,      // no answer in time
+  kUnreachable = 6,  // host not found, or the server not reached
+  kOther = 7,        // anything else (storage, the fetch not available)
+  kEmpty = 8,        // the address answered with no bytes
+};
+
 struct AD_State {
   const char* ishtml = nullptr;  // non-empty: the message being composed is HTML
   const char* atid = nullptr;    // the raw "atid": mode word and compose identifier
@@ -12,6 +26,8 @@ struct AD_State {
   std::optional<std::string> cpid;
   std::optional<std::string> ins_text;   // text for the message body (insert mode)
   std::optional<std::string> virus_msg;  // virus name of a refused file
+  AD_FetchMessage fetch_message = AD_FetchMessage::kNone;
+  long fetch_status = 0;  // kHttpStatus: the status the server answered
 };
 
 AD_State& AD_GetState();

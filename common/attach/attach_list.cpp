@@ -17,7 +17,9 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "host/account/session.h"
 #include "host/base/ascii.h"
@@ -206,6 +208,19 @@ bool HasDotDot(std::string_view rel) {
   return false;
 }
 
+// Stored files of removed records, deleted once a list that no longer names
+// them has been written: if the write fails, the list on disk still names
+// them and they must still be there.
+std::vector<std::string>& RemovedFiles() {
+  static std::vector<std::string> files;
+  return files;
+}
+
+void DeleteRemovedFiles() {
+  for (const std::string& file : RemovedFiles()) unlink(file.c_str());
+  RemovedFiles().clear();
+}
+
 int HeldCount() {
   int count = ATT_Table().count;
   if (count < 0) return 0;
@@ -244,6 +259,7 @@ char* ATT_LastSeparator(char* text) {
 int ATT_ListRead(const std::string& path) {
   AttachTable& table = ATT_Table();
   table.count = 0;
+  RemovedFiles().clear();
   int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return 0;
   struct stat st;
@@ -308,8 +324,7 @@ int ATT_ListRemove(int index) {
   const std::string& tmp = host::TmpDir();
   if (stored.size() > tmp.size() + 1 && stored.starts_with(tmp) && stored[tmp.size()] == '/' &&
       !HasDotDot(stored.substr(tmp.size() + 1))) {
-    std::string file(stored);
-    unlink(file.c_str());
+    RemovedFiles().emplace_back(stored);
   }
   for (int i = index; i + 1 < count; ++i) table.records[i] = table.records[i + 1];
   table.count = count - 1;
@@ -325,7 +340,8 @@ int ATT_ListWrite(const std::string& path) {
   const AttachTable& table = ATT_Table();
   const int count = HeldCount();
   if (count <= 0) {
-    unlink(path.c_str());
+    if (unlink(path.c_str()) != 0 && errno != ENOENT) return -1;
+    DeleteRemovedFiles();
     return 0;
   }
   std::string text;
@@ -359,6 +375,7 @@ int ATT_ListWrite(const std::string& path) {
     unlink(temp.c_str());
     return -1;
   }
+  DeleteRemovedFiles();
   return count;
 }
 

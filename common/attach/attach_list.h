@@ -42,13 +42,16 @@ int ATT_ListRead(const std::string& path);
 // Appends a copy; 1, or -1 when 255 records are held already.
 int ATT_ListAdd(const AttachRecord& record);
 
-// Removes the record at `index`, deleting its stored file when that lies
-// below the tmp folder; 1, or -1 for an index out of range.
+// Removes the record at `index`; 1, or -1 for an index out of range. Its
+// stored file, when that lies below the tmp folder, is deleted by the next
+// ATT_ListWrite that succeeds (the list on disk names it until then).
 int ATT_ListRemove(int index);
 
-// Writes the table to `path` (deleting the file when the table is empty).
-// Answers the records written, 0 for an empty table, -1 when the temporary
-// file cannot be written.
+// Writes the table to `path` (deleting the file when the table is empty),
+// then deletes the stored files of the records removed since the list was
+// read. Answers the records written, 0 for an empty table, -1 when the list
+// could not be written (the file on disk is unchanged, and so are the stored
+// files of removed records).
 int ATT_ListWrite(const std::string& path);
 
 // The last field separator of a NUL-terminated line: a ";" that does not close

@@ -34,6 +34,11 @@ constexpr const char* kUserAgent = "attachdesk-fetch/1.0";
 // the large files people attach.
 constexpr long kBufferSize = 256 * 1024;
 
+FetchFailure& LastFailure() {
+  static FetchFailure failure;
+  return failure;
+}
+
 std::optional<FetchTestHook>& TestHook() {
   static std::optional<FetchTestHook> hook;
   return hook;
@@ -311,14 +316,47 @@ void MNET_FetchSetTestHook(const FetchTestHook* hook) {
   }
 }
 
+const FetchFailure& MNET_LastFailure() {
+  return LastFailure();
+}
+
+// The problem a failed transfer is shown as: what the policy refused, else
+// what curl or the server said.
+FetchProblem ProblemOf(int answer, CURLcode code, long status) {
+  if (answer == kFetchTooLarge) return FetchProblem::kTooLarge;
+  if (answer == kFetchRefused) {
+    return code == CURLE_UNSUPPORTED_PROTOCOL ? FetchProblem::kScheme : FetchProblem::kAddress;
+  }
+  switch (code) {
+    case CURLE_OK:
+      return status != 0 && (status < 200 || status > 299) ? FetchProblem::kHttpStatus
+                                                           : FetchProblem::kOther;
+    case CURLE_OPERATION_TIMEDOUT:
+      return FetchProblem::kTimeout;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+      return FetchProblem::kUnreachable;
+    case CURLE_TOO_MANY_REDIRECTS:
+    case CURLE_HTTP_RETURNED_ERROR:
+      return FetchProblem::kHttpStatus;
+    default:
+      return FetchProblem::kOther;
+  }
+}
+
 int MNET_Fetch2File(const char* url, const std::string& path, int /*flags*/) {
   const std::string shown = LoggableUrl(url != nullptr ? url : "");
-  auto fail = [&shown](int answer, const std::string& why) {
+  LastFailure() = FetchFailure{};
+  auto fail = [&shown](int answer, const std::string& why,
+                       FetchProblem problem = FetchProblem::kOther, long status = 0) {
     LOG_FileLine(ErrorLogPath(), "MNET_Fetch2File: %s: %s", shown.c_str(), why.c_str());
+    LastFailure() = FetchFailure{problem, status};
     return answer;
   };
   if (url == nullptr || *url == '\0') return fail(kFetchRefused, "no URL");
-  if (!SchemeAllowed(url)) return fail(kFetchRefused, "only http and https URLs are fetched");
+  if (!SchemeAllowed(url)) {
+    return fail(kFetchRefused, "only http and https URLs are fetched", FetchProblem::kScheme);
+  }
 
   std::string load_error;
   const host::CurlApi* curl = host::LoadCurl(load_error);
@@ -379,5 +417,6 @@ int MNET_Fetch2File(const char* url, const std::string& path, int /*flags*/) {
   if (last_url != nullptr && std::string_view(last_url) != url) {
     why += " (after redirects, at " + LoggableUrl(last_url) + ")";
   }
-  return fail(answer, why);
+  FetchProblem problem = ProblemOf(answer, code, status);
+  return fail(answer, why, problem, problem == FetchProblem::kHttpStatus ? status : 0);
 }

@@ -10,6 +10,24 @@ inline constexpr int kFetchFailed = 3;       // network error, time-out, an answ
 inline constexpr int kFetchFileError = 4;    // the file could not be created or written
 inline constexpr int kFetchUnavailable = 5;  // libcurl could not be loaded
 
+// What went wrong in the last failed fetch of this process, for telling the
+// user (the error log has the details).
+enum class FetchProblem {
+  kNone,
+  kScheme,       // not an http or https URL
+  kAddress,      // the server's address is one the site does not fetch from
+  kTooLarge,     // the body is over FetchMaxKB
+  kHttpStatus,   // the server answered with a status other than 2xx
+  kTimeout,      // no whole answer within FetchTimeoutSeconds
+  kUnreachable,  // the host name was not found or the server not reached
+  kOther,        // the file could not be stored, libcurl is missing, ...
+};
+
+struct FetchFailure {
+  FetchProblem problem = FetchProblem::kNone;
+  long http_status = 0;  // kHttpStatus: the status the server answered
+};
+
 // Fetches `url` (http or https only, also after each of at most 5
 // redirects) into a new file at `path` (mode 0600, never following a link
 // there). Connect and total time are bounded by FetchTimeoutSeconds, the
@@ -21,6 +39,10 @@ inline constexpr int kFetchUnavailable = 5;  // libcurl could not be loaded
 // the error log with the URL (without user name and password) and the
 // reason. `flags` is unused; pass 0.
 int MNET_Fetch2File(const char* url, const std::string& path, int flags);
+
+// The failure of the last MNET_Fetch2File that answered non-zero; kNone after
+// one that answered 0.
+const FetchFailure& MNET_LastFailure();
 
 // For tests only: lets a server on this machine stand for a public one.
 // While a hook is set, every fetch adds `resolve` to its name resolution

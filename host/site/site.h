@@ -25,6 +25,9 @@ struct SiteSettings {
   int fetch_timeout_seconds = 30;
   std::int64_t fetch_max_kb = 102400;
   bool fetch_allow_private = false;
+  // ScanUnavailable = refuse: a file the scanner could not check is not
+  // attached; admit (the default) lets it in.
+  bool scan_unavailable_refuse = false;
 };
 
 // The settings, read at first use. A missing file gives the defaults.

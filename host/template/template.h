@@ -114,6 +114,8 @@ void OML_SetOutput(std::FILE* out);
 
 // Prints "Content-Type: text/html; charset=<user charset>" and the blank
 // line, once per process, whatever the flags; later calls print nothing.
+// Pages pass kOmlHeaderHtml.
+inline constexpr int kOmlHeaderHtml = 32;
 void OML_HeaderPrint(int flags);
 // True once the header has been printed.
 bool OML_HeaderPrinted();

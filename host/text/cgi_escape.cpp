@@ -1,5 +1,6 @@
 #include "host/text/cgi_escape.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "host/base/ascii.h"
@@ -75,6 +76,42 @@ std::string HtmlEscape(std::string_view src) {
     } else {
       out += c;
     }
+  }
+  return out;
+}
+
+std::size_t NumericReferenceLength(std::string_view text) {
+  if (text.size() < 4 || text[0] != '&' || text[1] != '#') return 0;
+  const bool hex = text[2] == 'x' || text[2] == 'X';
+  const std::size_t start = hex ? 3 : 2;
+  const std::size_t max_digits = hex ? 6 : 7;
+  std::uint32_t value = 0;
+  std::size_t i = start;
+  for (; i < text.size() && i - start < max_digits; ++i) {
+    int digit = hex ? ascii::HexValue(text[i]) : (ascii::IsDigit(text[i]) ? text[i] - '0' : -1);
+    if (digit < 0) break;
+    value = value * (hex ? 16 : 10) + static_cast<std::uint32_t>(digit);
+  }
+  if (i == start || i >= text.size() || text[i] != ';') return 0;
+  if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  return i + 1;
+}
+
+std::string HtmlEscapeKeepingReferences(std::string_view src) {
+  std::string out;
+  out.reserve(src.size());
+  for (std::size_t i = 0; i < src.size();) {
+    if (std::size_t kept = NumericReferenceLength(src.substr(i))) {
+      out.append(src, i, kept);
+      i += kept;
+      continue;
+    }
+    if (const char* e = HtmlEntity(src[i])) {
+      out += e;
+    } else {
+      out += src[i];
+    }
+    ++i;
   }
   return out;
 }

@@ -10,6 +10,16 @@
 int MCGI_HTMLEscape(std::string_view src, char* dst, std::size_t size, int flags);
 std::string HtmlEscape(std::string_view src);
 
+// The length of the well-formed numeric character reference that `text`
+// begins with ("&#" and 1 to 7 decimal digits, or "&#x" and 1 to 6 hex digits,
+// then ";", naming a Unicode scalar value other than NUL), else 0.
+std::size_t NumericReferenceLength(std::string_view text);
+
+// HtmlEscape() that keeps well-formed numeric character references, for
+// names that carry characters their charset lacks as "&#233;": the browser
+// shows the character, and every other "&" is escaped.
+std::string HtmlEscapeKeepingReferences(std::string_view src);
+
 // Percent-encodes every byte but unreserved ones (A-Z a-z 0-9 - _ . ~) into
 // dst; 0 on success, -1 when it does not fit.
 int MCGI_URIEscape(std::string_view src, char* dst, std::size_t size);

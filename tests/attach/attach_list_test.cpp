@@ -1,6 +1,7 @@
 #include "common/attach/attach_list.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -114,7 +115,7 @@ TEST_F(AttachListTest, EmptyTableDeletesTheFile) {
   EXPECT_FALSE(root.Exists("tmp/u_c1_Attach.dat"));
 }
 
-TEST_F(AttachListTest, RemoveDeletesOnlyStoredFilesBelowTmp) {
+TEST_F(AttachListTest, RemovedFilesBelowTmpGoOnlyOnceTheListIsWritten) {
   for (const char* f : {"tmp/s0", "tmp/s1", "tmp/s2", "etc/x"}) root.Write(f, "data");
   ATT_ListAdd(Rec("a", Tmp("s0")));
   ATT_ListAdd(Rec("b", Tmp("s1")));
@@ -125,15 +126,25 @@ TEST_F(AttachListTest, RemoveDeletesOnlyStoredFilesBelowTmp) {
   EXPECT_EQ(ATT_ListRemove(-1), -1);
   EXPECT_EQ(ATT_Table().count, 4);
   EXPECT_EQ(ATT_ListRemove(0), 1);
-  EXPECT_FALSE(root.Exists("tmp/s0"));
   ASSERT_EQ(ATT_Table().count, 3);
   EXPECT_STREQ(ATT_Table().records[0].name, "b");
   EXPECT_STREQ(ATT_Table().records[2].name, "d");
   EXPECT_EQ(ATT_ListRemove(1), 1);
   EXPECT_EQ(ATT_ListRemove(1), 1);
+  EXPECT_STREQ(ATT_Table().records[0].name, "b");
+  EXPECT_TRUE(root.Exists("tmp/s0"));  // still named by the list on disk
+
+  // A list that cannot be written keeps the removed file for the old list.
+  const std::string blocker = root.Path("tmp/u_c1_Attach.dat.tmp." + std::to_string(getpid()));
+  ASSERT_EQ(mkdir(blocker.c_str(), 0700), 0);
+  EXPECT_EQ(ATT_ListWrite(list), -1);
+  EXPECT_TRUE(root.Exists("tmp/s0"));
+  rmdir(blocker.c_str());
+
+  EXPECT_EQ(ATT_ListWrite(list), 1);
+  EXPECT_FALSE(root.Exists("tmp/s0"));
   EXPECT_TRUE(root.Exists("etc/x"));
   EXPECT_TRUE(root.Exists("tmp/s1"));
-  EXPECT_STREQ(ATT_Table().records[0].name, "b");
 }
 
 TEST_F(AttachListTest, LoadStopsAt256AndAddAt255) {

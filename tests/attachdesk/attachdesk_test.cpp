@@ -216,10 +216,16 @@ TEST_F(AttachdeskTest, MultipartValuesAndEscaping) {
 TEST_F(AttachdeskTest, ListNamesAreEscapedAndConverted) {
   root.Write("tmp/alice_9_Attach.dat",
              "0;;utf-8;C:\\docs\\<b>.txt;/elsewhere/a;1\n"
-             "0;;iso-8859-1;caf\xe9.txt;/elsewhere/b;2\n");
+             "0;;iso-8859-1;caf\xe9.txt;/elsewhere/b;2\n"
+             "0;;;caf&#233; &amp&#59; report&#59;v2 &#0; &#xD800; &#12.txt;/elsewhere/c;3\n");
   CgiResult r = Get("atid=9");
   EXPECT_THAT(r.page, HasSubstr("<option value=0>&lt;b&gt;.txt,&nbsp; 1 bytes</option>"));
   EXPECT_THAT(r.page, HasSubstr("<option value=1>caf\xc3\xa9.txt,&nbsp; 2 bytes</option>"));
+  // Numeric character references are the list's characters; any other "&" is
+  // text.
+  EXPECT_THAT(r.page, HasSubstr("<option value=2>caf&#233; &amp;amp&#59; report&#59;v2 &amp;#0; "
+                                "&amp;#xD800; &amp;#12.txt,&nbsp; 3 bytes</option>"));
+  EXPECT_THAT(r.page, HasSubstr("value=\"caf&#233; &amp;amp&#59; report&#59;v2"));
 }
 
 TEST_F(AttachdeskTest, CabinetBlockFollowsTheLevelFlags) {

@@ -407,8 +407,9 @@ TEST_F(IntakeTest, LargeUploadsAreStoredWholeAndScanned) {
   EXPECT_EQ(st.st_nlink, 1u);
 }
 
-// Checked for a file kept in memory and for one spooled while read.
-TEST_F(IntakeTest, LinkAtAStoredNameIsNotFollowed) {
+// Checked for a file kept in memory and for one spooled while read: the
+// name is taken, so the copy gets the next free one.
+TEST_F(IntakeTest, LinkAtAStoredNameIsNeitherFollowedNorReplaced) {
   for (std::size_t size : {std::size_t{4}, std::size_t{600000}}) {
     for (const auto& name : Tmp()) fs::remove(root.Path("tmp/" + name));
     root.Write("victim", "precious");
@@ -421,13 +422,68 @@ TEST_F(IntakeTest, LinkAtAStoredNameIsNotFollowed) {
       std::string link = tmp + "/alice_1_A_" + std::to_string(getpid()) + "_0";
       if (symlink(victim.c_str(), link.c_str()) != 0) _exit(99);
     });
-    EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=1|")) << size;
+    EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=2|")) << size;
     EXPECT_EQ(root.Read("victim"), "precious") << size;
     std::vector<std::string> lines = ListLines("1");
-    ASSERT_EQ(lines.size(), 1u) << size;
-    EXPECT_THAT(lines[0], HasSubstr(";b.bin;"));
-    EXPECT_THAT(root.Read("log/error.log"), HasSubstr("AD_StoreCopy: open"));
+    ASSERT_EQ(lines.size(), 2u) << size;
+    EXPECT_THAT(lines[0], testing::MatchesRegex(".*;a.bin;.*_A_[0-9]+_0\\.1;[0-9]+"));
+    EXPECT_THAT(lines[1], HasSubstr(";b.bin;"));
   }
+}
+
+// Two requests of one window that get the same process id (here in pid
+// namespaces of their own, where each is process 1) keep both files.
+TEST_F(IntakeTest, ARecurringProcessIdNeverReplacesAStoredCopy) {
+  if (system("unshare --pid --fork true 2>/dev/null") != 0) {
+    GTEST_SKIP() << "no pid namespaces here";
+  }
+  for (const char* content : {"first", "second"}) {
+    CgiRequest req;
+    Multipart form;
+    form.Field("atid", "w").File("newfile", std::string(content) + ".txt", content);
+    req.method = "POST";
+    req.content_type = form.ContentType();
+    req.body = form.Body();
+    req.wrapper = {"unshare", "--pid", "--fork"};
+    CgiResult r = RunCgi("attachdesk", root.path(), req);
+    EXPECT_THAT(r.page, HasSubstr("E=0|")) << r.error;
+  }
+  EXPECT_THAT(ListLines("w"), ElementsAre(Line("first.txt", "alice_w_A_1_0", 5),
+                                          Line("second.txt", "alice_w_A_1_0.1", 6)));
+  EXPECT_EQ(root.Read("tmp/alice_w_A_1_0"), "first");
+  EXPECT_EQ(root.Read("tmp/alice_w_A_1_0.1"), "second");
+}
+
+// A list that cannot be written is told, and the copies the request made go.
+TEST_F(IntakeTest, AListThatCannotBeWrittenKeepsNothingOfTheRequest) {
+  List("1", 2);
+  const std::string before = root.Read("tmp/alice_1_Attach.dat");
+  std::string tmp = root.Path("tmp");
+  Multipart form;
+  form.Field("atid", "1").Field("choice", "0").File("newfile", "new.bin", "new data");
+  CgiResult r = Post(form, [tmp] {
+    // The temporary list name of this process is taken by a folder.
+    std::string blocker = tmp + "/alice_1_Attach.dat.tmp." + std::to_string(getpid());
+    if (mkdir(blocker.c_str(), 0700) != 0) _exit(99);
+  });
+  EXPECT_THAT(r.page, HasSubstr("E=6|V=/|N=2|")) << r.error;
+  EXPECT_EQ(root.Read("tmp/alice_1_Attach.dat"), before);
+  EXPECT_TRUE(root.Exists("tmp/alice_1_A_1_0"));  // removed from a list that was not saved
+  EXPECT_EQ(Tmp("alice_1_A_").size(), 2u);        // the new copy is gone
+  EXPECT_THAT(root.Read("log/error.log"), HasSubstr("could not be written; 1 new files removed"));
+}
+
+TEST_F(IntakeTest, ScannerThatCannotCheckAFileFollowsTheSiteSetting) {
+  root.Site("Level0.Privileges = 128");
+  root.Write("etc/avscan.conf", "Vendor = test\nEngineLib = " + root.Path("lib/missing.so") + "\n");
+  Multipart form;
+  form.Field("atid", "1").File("newfile", "dir/a.bin", "data");
+  EXPECT_THAT(Post(form).page, HasSubstr("E=0|V=/|N=1|"));  // admit, the default
+  root.Site("Level0.Privileges = 128\nScanUnavailable = refuse");
+  Multipart again;
+  again.Field("atid", "2").File("newfile", "dir/<b>.bin", "data");
+  EXPECT_THAT(Post(again).page, HasSubstr("E=7|V=&lt;b&gt;.bin/|N=0|"));
+  EXPECT_EQ(Tmp("alice_2_").size(), 0u);
 }
 
 // Checked for a file kept in memory and for one too large to spool under
@@ -452,13 +508,27 @@ TEST_F(IntakeTest, ShortWriteLeavesNoFile) {
   }
 }
 
+// Files sent without a compose window are not attached, and the user is told.
 TEST_F(IntakeTest, WithoutAComposeIdentifierNothingIsStoredOrFetched) {
   std::vector<std::string> before = Tmp();
-  Multipart form;
-  form.File("newfile", "a.bin", "data").Field("newfile2", "127.0.0.1:9/x");
-  CgiResult r = Post(form);
-  EXPECT_EQ(r.page, "E=0|V=/|N=0|T=|L=20/20/10485760/10485760\n");
-  EXPECT_EQ(Tmp(), before);
+  struct Case {
+    const char* atid;  // null: none
+    bool file;
+    const char* url;
+    int code;
+  } cases[] = {
+      {nullptr, true, "127.0.0.1:9/x", 8}, {"insert", true, "", 8}, {nullptr, false, "x.test", 8},
+      {nullptr, false, "  ", 0},           {"insert", false, "", 0},
+  };
+  for (const Case& c : cases) {
+    Multipart form;
+    if (c.atid) form.Field("atid", c.atid);
+    if (c.file) form.File("newfile", "a.bin", "data");
+    form.Field("newfile2", c.url);
+    CgiResult r = Post(form);
+    EXPECT_THAT(r.page, HasSubstr("E=" + std::to_string(c.code) + "|V=/|N=0|")) << c.url;
+    EXPECT_EQ(Tmp(), before);
+  }
 }
 
 TEST_F(IntakeTest, ComposeModeListsUploadsUnderItsOwnId) {
@@ -548,6 +618,8 @@ class UrlTest : public IntakeTest {
   void SetUp() override {
     IntakeTest::SetUp();
     root.Site("FetchAllowPrivate = 1");
+    const std::string probe = std::string(kProbe) + "F=$FETCHMSG/$fetchstatus/$fetcherror\n";
+    root.Write("httpd/template/en/attach.dat", probe);
   }
   CgiResult Fetch(const std::string& url, const std::string& atid = "1") {
     Multipart form;
@@ -591,22 +663,41 @@ TEST_F(UrlTest, FetchedFileCountsOnceAgainstTheSizeLimit) {
   EXPECT_THAT(Fetch(server.Host() + "/fit").page, HasSubstr("E=0|V=/|N=4|"));
   List("2", 3);
   EXPECT_THAT(Fetch(server.Host() + "/over", "2").page, HasSubstr("E=2|V=/|N=3|"));
-  // The refused file stays where the fetch put it, unlisted.
-  EXPECT_EQ(Tmp("alice_2_H_").size(), 1u);
+  EXPECT_EQ(Tmp("alice_2_H_").size(), 0u);  // the refused file is not kept
 }
 
-TEST_F(UrlTest, FailedFetchAddsNothing) {
-  CgiResult r = Fetch(server.Host() + "/missing");
-  EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=0|"));
-  EXPECT_EQ(Tmp("_H_").size(), 0u);
+// A fetch that fails or brings nothing adds nothing, leaves nothing in tmp/,
+// and the page says why; the page code stays 0.
+TEST_F(UrlTest, FailedFetchAddsNothingAndSaysWhy) {
   server.Serve("/empty", "");
-  EXPECT_THAT(Fetch(server.Host() + "/empty").page, HasSubstr("E=0|V=/|N=0|"));
+  root.Write("etc/site.conf", "FetchAllowPrivate = 1\nFetchMaxKB = 1\n");
+  server.Serve("/big", std::string(2000, 'b'));
+  struct Case {
+    std::string url;
+    std::string shown;
+  } cases[] = {
+      {server.Host() + "/missing", "F=4/404/The address answered with HTTP status 404."},
+      {server.Host() + "/empty", "F=8/0/The address answered with an empty file."},
+      {server.Host() + "/big", "F=3/0/The file at that address is larger than this server "
+                               "fetches (1 KB)."},
+      {"ftp://" + server.Host() + "/x", "F=1/0/Only http and https addresses can be attached."},
+  };
+  for (const Case& c : cases) {
+    CgiResult r = Fetch(c.url);
+    EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=0|")) << c.url;
+    EXPECT_THAT(r.page, HasSubstr(c.shown)) << c.url;
+    EXPECT_EQ(Tmp("_H_").size(), 0u) << c.url;
+  }
+  root.Write("etc/site.conf", "");  // FetchAllowPrivate = 0
+  EXPECT_THAT(Fetch(server.Host() + "/empty").page,
+              HasSubstr("F=2/0/This server does not fetch files from that address."));
 }
 
 TEST_F(UrlTest, TextIsInsertedInInsertMode) {
   server.Serve("/note.txt", "fetched <text>\n");
   CgiResult r = Fetch(server.Host() + "/note.txt", "insert1");
   EXPECT_THAT(r.page, HasSubstr("N=0|T=fetched &lt;text&gt;\n|"));
+  EXPECT_EQ(Tmp("_H_").size(), 0u);  // its text went into the message
 }
 
 // ---- Names as the list holds them.

@@ -216,7 +216,7 @@ TEST(Template, HeaderOncePerProcess) {
   EXPECT_FALSE(OML_HeaderPrinted());
   OML_Execute(a);
   EXPECT_TRUE(OML_HeaderPrinted());
-  OML_HeaderPrint(32);
+  OML_HeaderPrint(kOmlHeaderHtml);
   OML_Execute(b);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "Cache-Control: no-cache\nContent-Type: text/html; charset=iso-8859-1\n\nAB");

@@ -61,8 +61,13 @@ CgiResult RunCgi(const std::string& program, const std::string& root, const CgiR
     dup2(err[1], 2);
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
     if (req.in_child) req.in_child();
-    char* argv[] = {bin.data(), nullptr};
-    execve(bin.c_str(), argv, envp.data());
+    std::vector<std::string> words = req.wrapper;
+    words.push_back(bin);
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    // A wrapper is looked up in PATH; the program is named whole.
+    execvpe(argv[0], argv.data(), envp.data());
     _exit(127);
   }
   close(in[0]);

@@ -20,6 +20,8 @@ struct CgiRequest {
   // Runs in the child just before the program starts (getpid() is the
   // program's process id).
   std::function<void()> in_child;
+  // A command that runs the program, e.g. {"unshare", "--pid", "--fork"}.
+  std::vector<std::string> wrapper;
 };
 
 struct CgiResult {
