@@ -53,54 +53,26 @@ if [ "$(cat "$node_dir/.stamp" 2>/dev/null || true)" != "$stamp" ] ||
 fi
 
 # --- the demo ------------------------------------------------------------------
-port=$(node -e '
-  const s = require("net").createServer();
-  s.listen(0, "127.0.0.1", () => { console.log(s.address().port); s.close(); });')
+source "$top/scripts/demo-background.sh"
+port=$(demo_free_port)
 base=http://127.0.0.1:$port
 
-demo_pid=
 test_pid=
-stop_demo() {
+stop_all() {
   if [ -n "$test_pid" ]; then
     # playwright closes its browser when node is told to end.
     kill -TERM "$test_pid" 2>/dev/null || true
     wait "$test_pid" 2>/dev/null || true
     test_pid=
   fi
-  [ -n "$demo_pid" ] || return 0
-  if kill -0 "$demo_pid" 2>/dev/null; then
-    kill -TERM "$demo_pid" 2>/dev/null || true
-    for _ in $(seq 1 100); do
-      kill -0 "$demo_pid" 2>/dev/null || break
-      sleep 0.1
-    done
-  fi
-  # The demo runs in a process group of its own (setsid): whatever of it is
-  # still there now (lighttpd, a CGI) goes with the group.
-  kill -KILL -- "-$demo_pid" 2>/dev/null || true
-  "$top/scripts/clamd.sh" stop "$demo_dir/clamd" >/dev/null 2>&1 || true
-  demo_pid=
+  demo_stop
 }
-trap stop_demo EXIT
+trap stop_all EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
 echo "e2e: starting the demo on $base (log: $out/demo.log)"
-DEMO_DIR=$demo_dir PORT=$port setsid "$top/scripts/demo.sh" </dev/null >"$out/demo.log" 2>&1 &
-demo_pid=$!
-
-deadline=$((SECONDS + start_secs))
-until curl -fsS -o /dev/null -u alice:alice "$base/cgi-bin/attachdesk?init=1" 2>/dev/null; do
-  if ! kill -0 "$demo_pid" 2>/dev/null; then
-    tail -n 30 "$out/demo.log" >&2
-    die "the demo ended during start-up (see $out/demo.log)"
-  fi
-  if [ $SECONDS -ge $deadline ]; then
-    tail -n 30 "$out/demo.log" >&2
-    die "the demo did not answer within $start_secs s (see $out/demo.log)"
-  fi
-  sleep 0.2
-done
+demo_start "$demo_dir" "$port" "$out/demo.log" "$start_secs"
 
 # A small attachment limit, so the test reaches it, a request limit below the
 # size limit, and the document cabinet for level 0 (its link on the page);
@@ -116,7 +88,7 @@ test_pid=$!
 status=0
 wait "$test_pid" || status=$?
 test_pid=
-stop_demo
+stop_all
 [ $status -eq 0 ] || echo "e2e: FAILED (screenshots in $out/screenshots, demo log $out/demo.log," \
   "server logs in $demo_dir/log)" >&2
 exit $status
