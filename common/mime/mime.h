@@ -59,6 +59,9 @@ inline constexpr int kMimeMaxNesting = 64;
 // Parts of one parse (roots, sub-parts, embedded messages, uuencoded files).
 // At the limit no further part is made and status 0x80 is set.
 inline constexpr int kMimeMaxParts = 10000;
+// The largest part number, as many digits as MIME_Header::number holds.
+inline constexpr int kMimeMaxNumber = 999999999;
+static_assert(kMimeMaxParts <= kMimeMaxNumber);
 // Header fields of one parse, over all headers. At the limit a header keeps
 // the fields split so far and status 0x80 is set.
 inline constexpr int kMimeMaxFields = 100000;

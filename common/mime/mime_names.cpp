@@ -222,8 +222,13 @@ char* MIME_Unquote(char* text) {
   return text;
 }
 
+static_assert(sizeof(MIME_Header::number) == 10, "kMimeMaxNumber has nine digits");
+
 void MIME_Number(MIME_Header* header, MIME_Env& env) {
   if (header->number[0] != '\0') return;
+  // Past the largest number the field holds the part stays unnumbered, so a
+  // number is never cut short; a parse's part limit keeps far below it.
+  if (env.sequence < 0 || env.sequence >= kMimeMaxNumber) return;
   std::snprintf(header->number, sizeof header->number, "%d", env.sequence + 1);
   ++env.sequence;
 }

@@ -5,8 +5,9 @@
 // E2E_OUT/screenshots.
 //
 // Environment: E2E_BASE_URL (the demo, e.g. http://127.0.0.1:8080),
-// E2E_COUNT_LIMIT (the demo's AttachCountLimit), E2E_OUT (output folder),
-// E2E_CHROMIUM (the browser). NODE_PATH must find playwright-core.
+// E2E_COUNT_LIMIT and E2E_REQUEST_MAX_KB (the demo's AttachCountLimit and
+// RequestMaxKB), E2E_OUT (output folder), E2E_CHROMIUM (the browser).
+// NODE_PATH must find playwright-core. Runs on Node.js 18 and later.
 
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
@@ -17,6 +18,7 @@ const { chromium } = require('playwright-core');
 
 const base = process.env.E2E_BASE_URL || 'http://127.0.0.1:8080';
 const countLimit = Number(process.env.E2E_COUNT_LIMIT || 4);
+const requestMaxKB = Number(process.env.E2E_REQUEST_MAX_KB || 4096);
 const out = process.env.E2E_OUT || path.join(os.tmpdir(), 'attachdesk-e2e');
 const shots = path.join(out, 'screenshots');
 const executablePath = process.env.E2E_CHROMIUM || '/usr/bin/chromium';
@@ -122,13 +124,27 @@ async function watchProgress(target) {
   });
 }
 
-// Dispatches a drop of files (name, mimeType, buffer) onto the page's drop
-// zone, as a file manager would.
+// A large file on disk (zero bytes), for the file inputs; for a drop, the
+// page makes its bytes itself.
+function largeFile(name, size) {
+  const file = path.join(out, name);
+  fs.writeFileSync(file, '');
+  fs.truncateSync(file, size);
+  return { name, mimeType: 'application/octet-stream', size, path: file };
+}
+
+// Dispatches a drop of files (name, mimeType, buffer; or a large file) onto
+// the page's drop zone, as a file manager would.
 async function dropFiles(target, files) {
-  const plain = files.map((f) => ({ name: f.name, type: f.mimeType, bytes: Array.from(f.buffer) }));
+  const plain = files.map((f) => ({
+    name: f.name, type: f.mimeType, bytes: f.buffer ? Array.from(f.buffer) : null, size: f.size,
+  }));
   const dataTransfer = await target.evaluateHandle((list) => {
     const dt = new DataTransfer();
-    for (const f of list) dt.items.add(new File([new Uint8Array(f.bytes)], f.name, { type: f.type }));
+    for (const f of list) {
+      const bytes = f.bytes ? new Uint8Array(f.bytes) : new Uint8Array(f.size);
+      dt.items.add(new File([bytes], f.name, { type: f.type }));
+    }
     return dt;
   }, plain);
   await target.dispatchEvent('#dropzone', 'dragenter', { dataTransfer });
@@ -136,9 +152,37 @@ async function dropFiles(target, files) {
   await target.dispatchEvent('#dropzone', 'drop', { dataTransfer });
 }
 
+// Runs action and answers the POST requests the page made meanwhile.
+async function postsDuring(target, action) {
+  const posts = [];
+  const onRequest = (r) => { if (r.method() === 'POST') posts.push(r.url()); };
+  target.on('request', onRequest);
+  try {
+    await action();
+    // A request the action started would have been seen by now.
+    await target.waitForTimeout(300);
+  } finally {
+    target.off('request', onRequest);
+  }
+  return posts;
+}
+
+// The text of the page's own problem line, once it shows.
+async function problemShown(target) {
+  await target.waitForSelector('#upload_problem:not([hidden])', { timeout: stepTimeout });
+  return (await target.innerText('#upload_problem')).replace(/\s+/g, ' ').trim();
+}
+
+async function clearFileInputs(target) {
+  for (const name of ['newfile', 'newfile01', 'newfile02']) {
+    await target.setInputFiles(`input[name=${name}]`, []);
+  }
+}
+
 async function assertNoTemplateLeftovers(target) {
   const html = await target.content();
-  const leftover = html.match(/\$(?:count|size|sizelimit|sizeleft|countlimit|countleft|ins_text|atid|choice|keepname)\b/);
+  const leftover = html.match(
+    /\$(?:count|size|sizelimit|sizeleft|countlimit|countleft|ins_text|atid|encatid|choice|keepname|virusfile|fetcherror)\b/);
   assert.equal(leftover, null, `the page shows an unreplaced template variable ${leftover && leftover[0]}`);
 }
 
@@ -238,6 +282,120 @@ step('the anti-virus test file is refused with a virus report', async () => {
   assert.deepEqual(await listed(page), ['alpha.txt, 1000 bytes', 'gamma notes.txt, 2345 bytes']);
 });
 
+step('files that do not fit the room left are refused in the page before sending', async () => {
+  // Two attached, so room for two more files and the bytes the page gives.
+  const left = countLimit - 2;
+  const sizeLeft = Number(await page.getAttribute('#attach_form', 'data-sizeleft'));
+  assert.ok(sizeLeft > 10000000, `unexpected size left ${sizeLeft}`);
+  const tooLarge = largeFile('too-large.bin', sizeLeft + 1);
+  const cases = [
+    {
+      name: 'more files than the room left',
+      act: async () => {
+        await page.setInputFiles('input[name=newfile]', textFile('one.txt', 10, 'one'));
+        await page.setInputFiles('input[name=newfile01]', textFile('two.txt', 10, 'two'));
+        await page.setInputFiles('input[name=newfile02]', textFile('three.txt', 10, 'three'));
+        await page.click('button.primary');
+      },
+      want: new RegExp(`^You chose 3 files, but this message has room for only ${left} more\\. Nothing was sent`),
+    },
+    {
+      name: 'a file one byte over the size left',
+      act: async () => {
+        await page.setInputFiles('input[name=newfile]', tooLarge.path);
+        await page.click('button.primary');
+      },
+      want: /^Too large: the chosen files need 10237 KB, but only 10236 KB are left .* Nothing was sent\.$/,
+    },
+    {
+      name: 'a dropped file one byte over the size left',
+      act: () => dropFiles(page, [tooLarge]),
+      want: /^Too large: the chosen files need 10237 KB/,
+    },
+  ];
+  for (const c of cases) {
+    await page.goto(windowUrl);
+    const posts = await postsDuring(page, async () => {
+      await c.act();
+      assert.match(await problemShown(page), c.want, c.name);
+    });
+    assert.deepEqual(posts, [], `${c.name}: the page posted ${posts}`);
+    assert.ok(await page.isHidden('#upload'), `${c.name}: the progress bar shows`);
+    await screenshot(page, 'refused-in-page-' + c.name.replace(/[^a-z0-9]+/gi, '-'));
+  }
+  await clearFileInputs(page);
+  assert.deepEqual(await listed(page), ['alpha.txt, 1000 bytes', 'gamma notes.txt, 2345 bytes']);
+});
+
+step('a refusal by the server is told in plain words by its status', async () => {
+  await page.goto(windowUrl);
+  const sizeLeft = Number(await page.getAttribute('#attach_form', 'data-sizeleft'));
+  // A web server's own error page: its markup must never reach the user.
+  const htmlPage = (status, title) => ({
+    status, contentType: 'text/html',
+    body: `<!DOCTYPE html><html><head><title>${status} ${title}</title></head><body><h1>${title}</h1><hr><address>httpd</address></body></html>`,
+  });
+  const cases = [
+    {
+      // Fits the room left exactly, so the page sends it; the request is
+      // over the server's RequestMaxKB.
+      name: 'a request body over the server limit',
+      file: largeFile('exactly-the-room.bin', sizeLeft).path,
+      status: 413,
+      want: /^The server refused the upload as too large \(HTTP 413\)\. Nothing was attached/,
+    },
+    {
+      // Answered here: with a challenge of its own, Chromium would ask for
+      // credentials before the page sees the answer.
+      name: 'a sign-in layer page',
+      answer: htmlPage(401, 'Unauthorized'),
+      status: 401,
+      want: /^The server refused the upload because you are not signed in \(HTTP 401\)\. Nothing was attached/,
+    },
+    {
+      name: 'a web server error page',
+      answer: htmlPage(500, 'Internal Server Error'),
+      status: 500,
+      want: /^The server had a problem and could not take the upload \(HTTP 500\)\. Nothing was attached/,
+    },
+    {
+      name: 'a proxy error page',
+      answer: htmlPage(502, 'Bad Gateway'),
+      status: 502,
+      want: /\(HTTP 502\)/,
+    },
+    {
+      name: 'a web server page refusing a large body',
+      answer: htmlPage(413, 'Request Entity Too Large'),
+      status: 413,
+      want: /^The server refused the upload as too large \(HTTP 413\)/,
+    },
+  ];
+  assert.ok(sizeLeft > requestMaxKB * 1024, 'the size left does not exceed RequestMaxKB');
+  for (const c of cases) {
+    await page.goto(windowUrl);
+    const route = `${base}/cgi-bin/attachdesk`;
+    const answer = (r) => (r.request().method() === 'POST' ? r.fulfill(c.answer) : r.continue());
+    if (c.answer) await page.route(route, answer);
+    try {
+      await page.setInputFiles('input[name=newfile]', c.file || textFile('small.txt', 10, 'small'));
+      const answered = page.waitForResponse((r) => r.url() === route && r.request().method() === 'POST');
+      await page.click('button.primary');
+      assert.equal((await answered).status(), c.status, c.name);
+      const shown = await problemShown(page);
+      assert.match(shown, c.want, c.name);
+      assert.doesNotMatch(shown, /[<>]|DOCTYPE|html/i, `${c.name}: markup shown`);
+      assert.ok(await page.isHidden('#upload'), `${c.name}: the progress bar still shows`);
+      assert.ok(await page.isEnabled('button.primary'), `${c.name}: the form stays disabled`);
+      await screenshot(page, 'server-refusal-' + c.status + '-' + c.name.replace(/[^a-z0-9]+/gi, '-'));
+    } finally {
+      if (c.answer) await page.unroute(route, answer);
+    }
+  }
+  await page.goto(windowUrl);
+  assert.deepEqual(await listed(page), ['alpha.txt, 1000 bytes', 'gamma notes.txt, 2345 bytes']);
+});
+
 step('without scripts the plain form attaches and shows sizes in bytes', async () => {
   const plainPage = await context.newPage();
   try {
@@ -262,15 +420,29 @@ step('without scripts the plain form attaches and shows sizes in bytes', async (
   await page.goto(windowUrl);
 });
 
-step('files beyond the attachment count limit are refused', async () => {
-  await page.setInputFiles('input[name=newfile]', textFile('epsilon.txt', 100, 'epsilon'));
-  await page.setInputFiles('input[name=newfile01]', textFile('zeta.txt', 100, 'zeta'));
-  await postByScript(page, () => page.click('button.primary'));
-  const error = (await page.innerText('.error:visible')).replace(/\s+/g, ' ');
-  assert.match(error, /The attachment limit was reached/);
-  const names = (await listed(page)).map((s) => s.split(',')[0]);
-  assert.deepEqual(names, ['alpha.txt', 'gamma notes.txt', 'delta.txt', 'epsilon.txt']);
-  assert.match(await usage(page), new RegExp(`^${countLimit} of ${countLimit} attachments, .* room for 0 more files`));
+step('without scripts the server refuses files beyond the attachment count limit', async () => {
+  const plainPage = await context.newPage();
+  try {
+    const cdp = await context.newCDPSession(plainPage);
+    await cdp.send('Emulation.setScriptExecutionDisabled', { value: true });
+    await plainPage.goto(windowUrl);
+    await plainPage.setInputFiles('input[name=newfile]', textFile('epsilon.txt', 100, 'epsilon'));
+    await plainPage.setInputFiles('input[name=newfile01]', textFile('zeta.txt', 100, 'zeta'));
+    await Promise.all([
+      plainPage.waitForNavigation({ timeout: stepTimeout }),
+      plainPage.click('button.primary'),
+    ]);
+    const error = (await plainPage.innerText('.error:visible')).replace(/\s+/g, ' ');
+    assert.match(error, /The attachment limit was reached/);
+    const names = (await listed(plainPage)).map((s) => s.split(',')[0]);
+    assert.deepEqual(names, ['alpha.txt', 'gamma notes.txt', 'delta.txt', 'epsilon.txt']);
+    assert.match(await usage(plainPage), new RegExp(`^${countLimit} of ${countLimit} attachments, .* room for 0 more files`));
+    await screenshot(plainPage, 'plain-form-count-limit');
+  } finally {
+    await plainPage.close();
+  }
+  await page.goto(windowUrl);
+  assert.match(await usage(page), new RegExp(`room for 0 more files`));
 });
 
 step('a drop on a full list is refused in the page without a request', async () => {
@@ -329,6 +501,16 @@ step('a new message whose file was refused is opened by a drop on the error page
   ]);
   await page.waitForSelector('h1');
   assert.match(await bodyText(page), /New message \(demo stand-in\).*report\.txt, 4321 bytes/);
+});
+
+step('the cabinet link carries the compose identifier URL-encoded', async () => {
+  const id = 'cab 1&2+3#4%5;é?=';
+  await page.goto(`${base}/cgi-bin/attachdesk?atid=${encodeURIComponent(id)}`);
+  assert.equal(await page.inputValue('input[name=atid]'), id);
+  const href = await page.getAttribute('#cabinet_link', 'href');
+  assert.equal(href, `/cgi-bin/cabinet?atid=${encodeURIComponent(id)}`);
+  assert.equal(new URL(href, base).searchParams.get('atid'), id);
+  await assertNoTemplateLeftovers(page);
 });
 
 step('the Japanese window shows the same limits', async () => {

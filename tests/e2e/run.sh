@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end test of the attachment window in headless Chromium (`./dev test`
-# runs it after the unit tests; it needs the release build).
+# runs it after the release and sanitizer builds, before the unit tests; it
+# needs the release build).
 #   tests/e2e/run.sh
 # Starts a demo of its own (scripts/demo.sh with DEMO_DIR=build/e2e/demo, a free
 # port, its own clamd), installs playwright-core into build/e2e/node/ from the
@@ -20,16 +21,19 @@ out=$top/build/e2e
 demo_dir=$out/demo
 node_dir=$out/node
 count_limit=4
+# Smaller than the demo's: a request body over it is refused by the server
+# (413) although its files fit the attachment size limit.
+request_max_kb=4096
 export AD_BUILD=${AD_BUILD:-$top/build}
 export E2E_CHROMIUM=${E2E_CHROMIUM:-/usr/bin/chromium}
 start_secs=${E2E_START_SECS:-90}
 
 die() { echo "e2e: $*" >&2; exit 1; }
 
-command -v node >/dev/null || die "node is not installed (Node.js 20 or later is needed)"
+command -v node >/dev/null || die "node is not installed (Node.js 18 or later; ./dev test installs Debian's nodejs)"
 node_major=$(node -p 'process.versions.node.split(".")[0]')
-[ "$node_major" -ge 20 ] || die "node $(node --version) is too old: playwright-core needs 20 or later"
-command -v npm >/dev/null || die "npm is not installed"
+[ "$node_major" -ge 18 ] || die "node $(node --version) is too old: the test needs Node.js 18 or later"
+command -v npm >/dev/null || die "npm is not installed (./dev test installs Debian's npm)"
 [ -x "$E2E_CHROMIUM" ] || die "$E2E_CHROMIUM is missing (Debian package chromium; ./dev test installs it)"
 command -v curl >/dev/null || die "curl is not installed"
 
@@ -49,69 +53,42 @@ if [ "$(cat "$node_dir/.stamp" 2>/dev/null || true)" != "$stamp" ] ||
 fi
 
 # --- the demo ------------------------------------------------------------------
-port=$(node -e '
-  const s = require("net").createServer();
-  s.listen(0, "127.0.0.1", () => { console.log(s.address().port); s.close(); });')
+source "$top/scripts/demo-background.sh"
+port=$(demo_free_port)
 base=http://127.0.0.1:$port
 
-demo_pid=
 test_pid=
-stop_demo() {
+stop_all() {
   if [ -n "$test_pid" ]; then
     # playwright closes its browser when node is told to end.
     kill -TERM "$test_pid" 2>/dev/null || true
     wait "$test_pid" 2>/dev/null || true
     test_pid=
   fi
-  [ -n "$demo_pid" ] || return 0
-  if kill -0 "$demo_pid" 2>/dev/null; then
-    kill -TERM "$demo_pid" 2>/dev/null || true
-    for _ in $(seq 1 100); do
-      kill -0 "$demo_pid" 2>/dev/null || break
-      sleep 0.1
-    done
-  fi
-  # The demo runs in a process group of its own (setsid): whatever of it is
-  # still there now (lighttpd, a CGI) goes with the group.
-  kill -KILL -- "-$demo_pid" 2>/dev/null || true
-  "$top/scripts/clamd.sh" stop "$demo_dir/clamd" >/dev/null 2>&1 || true
-  demo_pid=
+  demo_stop
 }
-trap stop_demo EXIT
+trap stop_all EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
 echo "e2e: starting the demo on $base (log: $out/demo.log)"
-DEMO_DIR=$demo_dir PORT=$port setsid "$top/scripts/demo.sh" </dev/null >"$out/demo.log" 2>&1 &
-demo_pid=$!
+demo_start "$demo_dir" "$port" "$out/demo.log" "$start_secs"
 
-deadline=$((SECONDS + start_secs))
-until curl -fsS -o /dev/null -u alice:alice "$base/cgi-bin/attachdesk?init=1" 2>/dev/null; do
-  if ! kill -0 "$demo_pid" 2>/dev/null; then
-    tail -n 30 "$out/demo.log" >&2
-    die "the demo ended during start-up (see $out/demo.log)"
-  fi
-  if [ $SECONDS -ge $deadline ]; then
-    tail -n 30 "$out/demo.log" >&2
-    die "the demo did not answer within $start_secs s (see $out/demo.log)"
-  fi
-  sleep 0.2
-done
-
-# A small attachment limit, so the test reaches it; site.conf is read by every
-# request.
-printf '\n# Added by tests/e2e/run.sh\nAttachCountLimit = %s\n' "$count_limit" \
-  >>"$demo_dir/root/etc/site.conf"
+# A small attachment limit, so the test reaches it, a request limit below the
+# size limit, and the document cabinet for level 0 (its link on the page);
+# site.conf is read by every request.
+printf '\n# Added by tests/e2e/run.sh\nAttachCountLimit = %s\nRequestMaxKB = %s\nLevel0.Flags = 2\n' \
+  "$count_limit" "$request_max_kb" >>"$demo_dir/root/etc/site.conf"
 
 # In the background, so that a signal to this script is handled at once.
-E2E_BASE_URL=$base E2E_OUT=$out E2E_COUNT_LIMIT=$count_limit \
+E2E_BASE_URL=$base E2E_OUT=$out E2E_COUNT_LIMIT=$count_limit E2E_REQUEST_MAX_KB=$request_max_kb \
   NODE_PATH=$node_dir/node_modules \
   node --test --test-reporter=spec "$here/attach_window.test.js" </dev/null &
 test_pid=$!
 status=0
 wait "$test_pid" || status=$?
 test_pid=
-stop_demo
+stop_all
 [ $status -eq 0 ] || echo "e2e: FAILED (screenshots in $out/screenshots, demo log $out/demo.log," \
   "server logs in $demo_dir/log)" >&2
 exit $status

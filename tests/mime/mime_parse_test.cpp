@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ struct TreeCase {
   const char* dump;
   int status;
 };
+
+// gtest names a failing case by this, not by the struct's bytes.
+void PrintTo(const TreeCase& c, std::ostream* os) { *os << c.name; }
 
 const TreeCase kTrees[] = {
     {"PlainMessage", "Subject: hi\n\nHello\n", kParseOnly, "0 2 text/plain - [Hello\\n]\n", 0},

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <new>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,9 @@ struct WalkCase {
   int options;
   const char* dump;
 };
+
+// gtest names a failing case by this, not by the struct's bytes.
+void PrintTo(const WalkCase& c, std::ostream* os) { *os << c.name; }
 
 const WalkCase kWalks[] = {
     {"Base64",
@@ -137,6 +141,20 @@ TEST(MimeWalk, NumbersAndFoundBits) {
   EXPECT_EQ(numbers, (std::vector<std::string>{"1:00.png", "2:a.txt", "3:z.bin"}));
   EXPECT_EQ(p.env.found, kMimeFoundName | kMimeFoundContentId);
   EXPECT_EQ(p.env.sequence, 3);
+}
+
+// Past the largest number the field holds, a part stays unnumbered rather
+// than get a number cut short.
+TEST(MimeWalk, NumbersStopAtTheLargestTheFieldHolds) {
+  Parsed p("Subject: x\n\ny\n");
+  p.env.sequence = kMimeMaxNumber - 1;
+  MIME_Header last{};
+  MIME_Number(&last, p.env);
+  EXPECT_STREQ(last.number, "999999999");
+  MIME_Header over{};
+  MIME_Number(&over, p.env);
+  EXPECT_STREQ(over.number, "");
+  EXPECT_EQ(p.env.sequence, kMimeMaxNumber);
 }
 
 TEST(MimeWalk, UuPartsSitBetweenTheTextAndItsNextSibling) {
