@@ -7,6 +7,7 @@
 #include "host/key_value.h"
 #include "host/process.h"
 #include "host/root.h"
+#include "host/strings.h"
 
 namespace {
 
@@ -39,6 +40,7 @@ SiteSettings Load() {
     else if (key == "FetchTimeoutSeconds") s.fetch_timeout_seconds = static_cast<int>(SettingInt(value, s.fetch_timeout_seconds));
     else if (key == "FetchMaxKB") s.fetch_max_kb = SettingInt(value, s.fetch_max_kb);
     else if (key == "FetchAllowPrivate") s.fetch_allow_private = SettingInt(value, 0) == 1;
+    else if (key == "ScanUnavailable") s.scan_unavailable_refuse = EqualsNoCase(value, "refuse");
   });
   return s;
 }

@@ -53,6 +53,27 @@ TEST(SiteSettings, DefaultsKeysLevelsAndBadValues) {
   EXPECT_EQ(GetPublicPath("", "docs"), root.path() + "/domains/example.org/public/docs");
 }
 
+TEST(SiteSettings, ScanUnavailableRefusesOnlyWhenSaidSo) {
+  TestRoot root;
+  EXPECT_FALSE(GINI().scan_unavailable_refuse);  // no file
+  struct Case {
+    const char* line;
+    bool refuse;
+  } cases[] = {
+      {"", false},  // no key: admit
+      {"ScanUnavailable = refuse\n", true},
+      {"ScanUnavailable = Refuse  \r\n", true},  // any case, blanks dropped
+      {"ScanUnavailable = admit\n", false},
+      {"ScanUnavailable = refused\n", false},  // anything else admits
+      {"ScanUnavailable = refuse\nScanUnavailable = admit\n", false},  // the last line wins
+  };
+  for (const Case& c : cases) {
+    root.Write("etc/site.conf", std::string("AttachCountLimit = 4\n") + c.line);
+    host::ReloadEnv();
+    EXPECT_EQ(GINI().scan_unavailable_refuse, c.refuse) << c.line;
+  }
+}
+
 class Login : public testing::Test {
  protected:
   int As(const char* user) {
