@@ -385,9 +385,10 @@ TEST(VirusReport, ReportLinesAndLog) {
   EXPECT_EQ(VIR_ReportNext("", file, virus, &code, &cursor), 1);
 
   TestRoot root;
-  VIR_Log("ATTACH", nullptr, "a\tb.exe", "me@x", nullptr, "/tmp/a");
+  VIR_Log("ATTACH", nullptr, "a\tb.exe", "me@x", nullptr, "/tmp/a\r\nforged\tline");
   std::string log = root.Read("log/virus.log." + MTM_ToStr("%y%m%d"));
-  EXPECT_EQ(Visible(log.substr(19)), Visible("\t \tme@x\t \t/tmp/a\tATTACH\ta_b.exe\n"));
+  EXPECT_EQ(Visible(log.substr(19)),
+            Visible("\t \tme@x\t \t/tmp/a__forged_line\tATTACH\ta_b.exe\n"));
   EXPECT_EQ(log.substr(0, 10), MTM_ToStr("%Y/%m/%d"));
 }
 
