@@ -42,8 +42,10 @@ int AD_VirusCheck(const char* name, const char* data, std::int64_t length,
     virus = std::string(found);
     answer = 1;
   } else if (result < 0) {
-    LOG_FileLine(ErrorLogPath(), "AD_VirusCheck: VIR_Scan answered %d for %s", result,
-                 name ? name : "");
+    // The engine could not check the file: never reported as clean.
+    LOG_FileLine(ErrorLogPath(), "AD_VirusCheck: VIR_Scan answered %d for %s: not scanned",
+                 result, name ? name : "");
+    answer = -1;
   }
   AVS_Close(&ctx);
   return answer;

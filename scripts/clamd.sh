@@ -12,6 +12,8 @@
 #   CLAMD_OWNER      a process id: the daemon is stopped within a second of that
 #                    process ending (a test that crashes leaves no daemon behind)
 #   CLAMD_TIMEOUT    seconds to wait for the first PING answer (default 60)
+#   CLAMD_STREAM_MAX the daemon's StreamMaxLength (default 25M; a number with
+#                    an optional K or M), for tests of larger inputs
 #
 # clamd runs in the foreground as a child of this script's background, as the
 # calling user (no User line). Debian's own clamd and freshclam services are never
@@ -84,6 +86,8 @@ case "$port" in *[!0-9]*) die "CLAMD_TCP_PORT must be a number" ;; esac
 owner=${CLAMD_OWNER:-}
 case "$owner" in *[!0-9]*) die "CLAMD_OWNER must be a process id" ;; esac
 timeout=${CLAMD_TIMEOUT:-60}
+stream_max=${CLAMD_STREAM_MAX:-25M}
+case "$stream_max" in '' | *[!0-9KM]* | [KM]* | *[KM]?*) die "CLAMD_STREAM_MAX must be a number with an optional K or M" ;; esac
 # A unix socket path holds at most 107 bytes.
 [ ${#dir} -le 90 ] || die "folder name too long for a socket path: $dir"
 
@@ -101,6 +105,7 @@ tcp=
 [ -n "$port" ] && tcp="TCPSocket $port"$'\n'"TCPAddr localhost"
 template=$(<"$top/conf/clamav/clamd.conf.in")
 template=${template//@DIR@/$dir}
+template=${template//@STREAM_MAX@/$stream_max}
 printf '%s\n' "${template//@TCP@/$tcp}" >"$conf"
 : >"$dir/clamd.log"
 

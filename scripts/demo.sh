@@ -61,8 +61,10 @@ cat >>"$root/etc/site.conf" <<'EOF'
 # without reaching the internet. Never do this on a real server.
 FetchAllowPrivate = 1
 # Every new file of a level-0 account (alice and bob) is scanned by the demo's
-# clamd: the anti-virus test file is refused with a virus report.
+# clamd: the anti-virus test file is refused with a virus report, and a file
+# clamd could not check (stop it, or send a file over its limit) is refused too.
 Level0.Privileges = 128
+ScanUnavailable = refuse
 EOF
 
 # The scan engine: the clamd adapter library, talking to the demo's own clamd.

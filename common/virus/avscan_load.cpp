@@ -180,7 +180,9 @@ int AVS_Load(AVS_Context& ctx, const char* config_text, int load_library) {
       return 0;
     }
     dlerror();
-    ctx.library.reset(dlopen(ctx.EngineLib, RTLD_NOW | RTLD_GLOBAL));
+    // Local: an engine's own symbols bind within it, never to those of an
+    // engine or back end loaded before it, and never to a later one's.
+    ctx.library.reset(dlopen(ctx.EngineLib, RTLD_NOW | RTLD_LOCAL));
     if (!ctx.library) {
       std::fprintf(stderr, "dlopen %s: %s\n", ctx.EngineLib, DlError());
       return FailLoad(ctx, false);

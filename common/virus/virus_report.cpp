@@ -28,15 +28,9 @@ int ToInt(std::string_view text) {
   return n > INT_MAX ? INT_MAX : n < INT_MIN ? INT_MIN : static_cast<int>(n);
 }
 
-// A log value stays within its column and its line.
-std::string LogField(const char* value) {
-  if (!value) return " ";
-  std::string text(value);
-  for (char& c : text) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7f) c = '_';
-  }
-  return text;
+// A missing value is written as one space (the log writer cleans the rest).
+const char* LogField(const char* value) {
+  return value ? value : " ";
 }
 
 std::string EscapePercent(std::string_view text) {
@@ -173,9 +167,9 @@ void VIR_Log(const char* kind, const char* virus, const char* file, const char* 
              const char* to, const char* path) {
   std::time_t now = std::time(nullptr);
   std::string log = host::RootPath("log/virus.log.") + MTM_ToStr("%y%m%d", now);
-  LOG_FileStr2(log, 0, "%s\t%s\t%s\t%s\t%s\t%s\t%s\n", MTM_ToStr("%Y/%m/%d %T", now).c_str(),
-               LogField(virus).c_str(), LogField(from).c_str(), LogField(to).c_str(),
-               LogField(path).c_str(), LogField(kind).c_str(), LogField(file).c_str());
+  LOG_FileStr2(log, 0, "%s\t%s\t%s\t%s\t%s\t%s\t%s\n", MTM_ToStr("%Y/%m/%d %T", now),
+               LogField(virus), LogField(from), LogField(to), LogField(path), LogField(kind),
+               LogField(file));
 }
 
 std::string VIR_NotifySubject(const char* tmpl) {

@@ -45,13 +45,36 @@ bool IsContainer(unsigned char cls) {
          cls == kClassMixed || cls == kClassDigest;
 }
 
-// The engine over the whole message at once; its answer is taken unchanged.
+// What an engine may write into the report it is handed: twice the 512 bytes
+// it is told (nothing for the "ostrel" engine, which writes a bare virus name
+// all the same), so an engine that writes past the size it was given spoils
+// nothing of ours.
+struct EngineReport {
+  char text[1024] = {};
+};
+
+// One call of the engine's scan entry, every scan's only way to the engine:
+// the report goes into `report` (always NUL-terminated within it), errno is
+// the engine's.
+int CallEngine(AVS_Context& ctx, const char* data, int length, const char* name, int action,
+               char** out, int* out_length, EngineReport& report) {
+  const int report_size = ctx.report_size ? 512 : 0;
+  int result = ctx.scan(data, length, name, PatternData(ctx), ctx.pattern_length, report.text,
+                        report_size, action, out, out_length);
+  int saved = errno;
+  report.text[sizeof report.text - 1] = '\0';
+  errno = saved;
+  return result;
+}
+
+// The engine over the whole message at once; its answer is taken unchanged,
+// and its report (cut to 511 characters) becomes the context's.
 int ScanWhole(AVS_Context& ctx, int action, const char* data, int length, char** out,
               int* out_length) {
-  int result = ctx.scan(data, length, kVirWholeName, PatternData(ctx), ctx.pattern_length,
-                        ctx.report, ctx.report_size, action, out, out_length);
+  EngineReport report;
+  int result = CallEngine(ctx, data, length, kVirWholeName, action, out, out_length, report);
   int saved = errno;
-  ctx.report[sizeof ctx.report - 1] = '\0';
+  MSTR_Copy(ctx.report, sizeof ctx.report, report.text);
   errno = saved;
   return result;
 }
@@ -68,11 +91,10 @@ int VIR_ScanBuffer(AVS_Context& ctx, const char* data, int length, const char* n
     length = 0;
   }
   const bool ostrel = AVS_IsOstrel(ctx);
-  const int report_size = ctx.report_size ? 512 : 0;
   const char* archive = ArchiveExtension(name);
   char cwd[256];
   const bool have_cwd = getcwd(cwd, sizeof cwd) != nullptr;
-  char report[1024] = {};
+  EngineReport report;
 
   int result;
   int saved_errno;
@@ -90,16 +112,13 @@ int VIR_ScanBuffer(AVS_Context& ctx, const char* data, int length, const char* n
       errno = saved_errno;
       return -1;
     }
-    result = ctx.scan(nullptr, 0, path.c_str(), PatternData(ctx), ctx.pattern_length, report,
-                      report_size, AVS_ACTION_NONE, nullptr, nullptr);
+    result = CallEngine(ctx, nullptr, 0, path.c_str(), AVS_ACTION_NONE, nullptr, nullptr, report);
     saved_errno = errno;
     unlink(path.c_str());
   } else {
-    result = ctx.scan(data, length, name, PatternData(ctx), ctx.pattern_length, report, report_size,
-                      AVS_ACTION_NONE, nullptr, nullptr);
+    result = CallEngine(ctx, data, length, name, AVS_ACTION_NONE, nullptr, nullptr, report);
     saved_errno = errno;
   }
-  report[sizeof report - 1] = '\0';
   // The engine may have changed the working directory.
   if (have_cwd && chdir(cwd) != 0) {
     // Nothing of ours depends on it; the scan answer stands.
@@ -107,7 +126,7 @@ int VIR_ScanBuffer(AVS_Context& ctx, const char* data, int length, const char* n
 
   if (!ostrel) {
     if (result > 0) {
-      MSTR_Copy(ctx.report, sizeof ctx.report, report);  // cut to 511
+      MSTR_Copy(ctx.report, sizeof ctx.report, report.text);  // cut to 511
     } else if (result < 0) {
       errno = saved_errno;
     }
@@ -115,7 +134,7 @@ int VIR_ScanBuffer(AVS_Context& ctx, const char* data, int length, const char* n
   }
   if (result <= 100) return 0;
   const char* shown = name[0] == '|' ? name + 1 : name;
-  std::snprintf(ctx.report, sizeof ctx.report, "%s\t%s\t0\n", shown, report);
+  std::snprintf(ctx.report, sizeof ctx.report, "%s\t%s\t0\n", shown, report.text);
   return 1;
 }
 

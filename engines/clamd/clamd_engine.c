@@ -8,11 +8,21 @@
  *            timeout=SECONDS  longest wait for the daemon to accept, take or
  *                             answer anything (default 60, 1 to 3600).
  *
- * Scan answers: 1 infected (report "NAME\tVIRUS\t1\n"), 0 clean, -2 with errno
- * EFBIG when the input is larger than the daemon's StreamMaxLength, -1 with errno
- * set on any other failure (the connect errno when the daemon is unreachable,
- * ETIMEDOUT, EIO for an ERROR or unexpected answer, the open/read errno of a
- * named file).
+ * Connecting: a daemon whose listen backlog is full is waited for, up to the
+ * timeout (a busy clamd accepts late, it does not refuse). A daemon that is
+ * not listening (ECONNREFUSED; for a unix socket also ENOENT, the socket file
+ * missing while clamd restarts) is tried again a few times over about a
+ * second, within the timeout; longer would hold every upload while the
+ * daemon is simply down.
+ *
+ * Scan answers: 1 infected (report "NAME\tVIRUS\t1\n"), 0 clean, -1 with errno
+ * set when the input was not scanned: EFBIG when it is larger than the
+ * daemon's StreamMaxLength, EIO for any other ERROR or unexpected answer, the
+ * connect errno when the daemon is unreachable, ETIMEDOUT when it did not
+ * accept, take or answer in time, the open/read errno of a named file. The
+ * engine never answers -2: no other way of calling it scans an input that a
+ * whole-stream scan could not (parts of a message would leave its other bytes
+ * unscanned).
  *
  * Only libc is used. The library keeps one configuration per process; the
  * entry points are not meant to be called from several threads at once. */
@@ -27,6 +37,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/uio.h>
 #include <sys/un.h>
 #include <time.h>
@@ -38,6 +49,8 @@ enum {
   kChunk = 256 * 1024, /* bytes per INSTREAM chunk */
   kMaxAnswer = 1024,   /* an answer is one short line */
   kDefaultTimeoutSec = 60,
+  kConnectRetries = 3,        /* further tries of a daemon that is not listening */
+  kConnectFirstPauseMs = 150, /* before the first of them; doubled for each next */
 };
 
 static struct {
@@ -140,11 +153,10 @@ static long long now_ms(void) {
   return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
-/* Waits up to the timeout for `events` on fd; answers the revents, or 0 with
- * errno ETIMEDOUT, or -1 with errno from poll. */
-static int wait_for(int fd, short events) {
+/* Waits until `deadline` (now_ms) for `events` on fd; answers the revents,
+ * or 0 with errno ETIMEDOUT, or -1 with errno from poll. */
+static int wait_until(int fd, short events, long long deadline) {
   struct pollfd p = {.fd = fd, .events = events};
-  long long deadline = now_ms() + g.timeout_ms;
   for (;;) {
     long long left = deadline - now_ms();
     if (left < 0) left = 0;
@@ -158,17 +170,58 @@ static int wait_for(int fd, short events) {
   }
 }
 
-/* A non-blocking connected socket, or -1 with errno from the last address tried. */
-static int connect_daemon(void) {
-  if (g.unix_addr.sun_family == AF_UNIX) {
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) return -1;
-    if (connect(fd, (const struct sockaddr*)&g.unix_addr, sizeof g.unix_addr) == 0) return fd;
-    int err = errno; /* EAGAIN: the daemon's backlog is full */
-    close(fd);
-    errno = err;
-    return -1;
+/* The same, up to the timeout from now. */
+static int wait_for(int fd, short events) {
+  return wait_until(fd, events, now_ms() + g.timeout_ms);
+}
+
+/* One connection to the unix socket, waiting until `deadline` while the
+ * daemon's backlog is full. A non-blocking connect would fail at once with
+ * EAGAIN and leave nothing pending to poll, so the socket connects blocking
+ * with a send timeout, which bounds the kernel's own wait for room in the
+ * backlog (woken when the daemon accepts), and becomes non-blocking after.
+ * Answers the socket, or -1 with errno (ETIMEDOUT when the daemon did not
+ * accept in time). */
+static int connect_unix(long long deadline) {
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  int err;
+  for (;;) {
+    long long left = deadline - now_ms();
+    if (left <= 0) { /* a send timeout of 0 would wait for ever */
+      err = ETIMEDOUT;
+      break;
+    }
+    struct timeval tv = {.tv_sec = (time_t)(left / 1000),
+                         .tv_usec = (suseconds_t)(left % 1000) * 1000};
+    if (setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) != 0) {
+      err = errno;
+      break;
+    }
+    if (connect(fd, (const struct sockaddr*)&g.unix_addr, sizeof g.unix_addr) == 0) {
+      static const struct timeval kNone = {0, 0};
+      int flags = fcntl(fd, F_GETFL);
+      if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0 ||
+          setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &kNone, sizeof kNone) != 0) {
+        err = errno;
+        break;
+      }
+      return fd;
+    }
+    err = errno;
+    if (err == EINTR) continue;
+    if (err == EAGAIN) err = ETIMEDOUT; /* the backlog stayed full */
+    break;
   }
+  close(fd);
+  errno = err;
+  return -1;
+}
+
+/* One connection to the first HOST:PORT address that takes it, each
+ * connect polled until `deadline`. Answers the non-blocking socket, or -1
+ * with errno from the last address tried. */
+static int connect_inet(long long deadline) {
   int err = ECONNREFUSED;
   for (const struct addrinfo* a = g.inet_addrs; a; a = a->ai_next) {
     int fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
@@ -180,7 +233,7 @@ static int connect_daemon(void) {
     err = errno;
     if (err == EINPROGRESS) {
       socklen_t len = sizeof err;
-      if (wait_for(fd, POLLOUT) > 0) {
+      if (wait_until(fd, POLLOUT, deadline) > 0) {
         if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
         if (err == 0) return fd;
       } else {
@@ -191,6 +244,27 @@ static int connect_daemon(void) {
   }
   errno = err;
   return -1;
+}
+
+/* A non-blocking connected socket, or -1 with errno. The whole connect,
+ * retries included, takes at most the timeout. */
+static int connect_daemon(void) {
+  long long deadline = now_ms() + g.timeout_ms;
+  int pause_ms = kConnectFirstPauseMs;
+  int unix_socket = g.unix_addr.sun_family == AF_UNIX;
+  for (int attempt = 0;; ++attempt) {
+    int fd = unix_socket ? connect_unix(deadline) : connect_inet(deadline);
+    if (fd >= 0) return fd;
+    int err = errno;
+    int not_listening = err == ECONNREFUSED || (unix_socket && err == ENOENT);
+    long long left = deadline - now_ms();
+    if (!not_listening || attempt == kConnectRetries || left <= pause_ms) {
+      errno = err;
+      return -1;
+    }
+    poll(NULL, 0, pause_ms); /* an interrupted pause only shortens it */
+    pause_ms *= 2;
+  }
 }
 
 /* Where the bytes come from: a buffer, or a file read piece by piece. */
@@ -384,8 +458,7 @@ TAV_EXPORT int TAV_Scan(const char* data, int length, const char* name, const ch
       write_report(report, report_size, name ? name : "stream", answer);
       result = 1;
     } else if (strstr(answer, "size limit exceeded")) {
-      err = EFBIG;
-      result = -2;
+      err = EFBIG; /* "INSTREAM size limit exceeded. ERROR" */
     } else {
       err = EIO;
     }

@@ -19,6 +19,15 @@ void LOG_FileStr(const std::string& path, std::string_view text) {
   close(fd);
 }
 
+std::string LOG_Clean(std::string_view text) {
+  std::string clean(text);
+  for (char& c : clean) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7f) c = '_';
+  }
+  return clean;
+}
+
 void LOG_FileLine(const std::string& path, const char* format, ...) {
   char stamp[64];
   std::time_t now = std::time(nullptr);
@@ -29,13 +38,13 @@ void LOG_FileLine(const std::string& path, const char* format, ...) {
   line += " [" + std::to_string(static_cast<long long>(getpid())) + "] ";
   va_list ap;
   va_start(ap, format);
-  line += StrVPrintf(format, ap);
+  line += LOG_Clean(StrVPrintf(format, ap));
   va_end(ap);
   line += '\n';
   LOG_FileStr(path, line);
 }
 
-void LOG_FileStr2(const std::string& path, int /*flags*/, const char* format, ...) {
+void host_log::FileStr2(const std::string& path, const char* format, ...) {
   va_list ap;
   va_start(ap, format);
   std::string text = StrVPrintf(format, ap);

@@ -25,8 +25,10 @@ struct SiteSettings {
   int fetch_timeout_seconds = 30;
   std::int64_t fetch_max_kb = 102400;
   bool fetch_allow_private = false;
-  // ScanUnavailable = refuse: a file the scanner could not check is not
-  // attached; admit (the default) lets it in.
+  // ScanUnavailable: what becomes of a file the virus scanner could not check
+  // (no engine, an engine error, a daemon unreachable or busy beyond its
+  // timeout, a file over its size limit). "refuse" (any case): it is not
+  // attached. "admit", and any other value or none: it is attached as before.
   bool scan_unavailable_refuse = false;
 };
 

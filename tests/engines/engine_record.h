@@ -15,8 +15,7 @@
 #include <string.h>
 #include <unistd.h>
 
-/* static: engines loaded side by side with RTLD_GLOBAL must not bind to each
- * other's helpers. */
+/* static: the helpers stay inside each engine library. */
 __attribute__((format(printf, 1, 2))) static void engine_record(const char* format, ...) {
   const char* path = getenv("AD_ENGINE_LOG");
   if (!path || !*path) return;

@@ -4,7 +4,11 @@
  *   "CANNOT-SCAN"          (in the data or the name) -2
  *   "ENGINE-ERROR"         -1 with errno EIO
  *   "LONG-REPORT"          infected, with a report of 1000 bytes whatever the
- *                          report size (not for "0.eml")
+ *                          report size
+ *   "WHO-AM-I"             infected by the name of this engine library, as the
+ *                          exported tav_test_engine_name() answers it (every
+ *                          build exports it: a loader that lets one engine bind
+ *                          another's symbols shows)
  * The init text may hold "eml=N": a scan named "0.eml" then answers N.
  * REPAIR (action 1) hands back a copy with each marker made harmless.
  * Built also with ENGINE_INIT_FAILS, ENGINE_NO_CLOSE and ENGINE_NO_SCAN. */
@@ -12,6 +16,11 @@
 #include "engine_record.h"
 
 static int whole_answer = 0;
+
+/* Exported and called through the symbol table, never inlined. */
+__attribute__((visibility("default"), noinline)) const char* tav_test_engine_name(void) {
+  return ENGINE_NAME;
+}
 
 int TAV_Init2(const char* config) {
   engine_record("init\t%s\n", config ? config : "(null)");
@@ -50,7 +59,11 @@ int TAV_Scan(const char* data, int length, const char* name, const char* pattern
     return -1;
   } else if (strstr(name, "CANNOT-SCAN") || engine_contains(data, length, "CANNOT-SCAN")) {
     result = -2;
-  } else if (engine_contains(data, length, "LONG-REPORT") && strcmp(name, "0.eml") != 0) {
+  } else if (engine_contains(data, length, "WHO-AM-I")) {
+    if (report_size > 0)
+      snprintf(report, (size_t)report_size, "%s\t%s\t1\n", name, tav_test_engine_name());
+    result = 1;
+  } else if (engine_contains(data, length, "LONG-REPORT")) {
     /* Beyond report_size on purpose: the caller's buffer is 1024 bytes. */
     int n = snprintf(report, 1000, "%s\tLong.Report\t1\n", name);
     memset(report + n, 'x', (size_t)(999 - n));

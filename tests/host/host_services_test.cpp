@@ -2,8 +2,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <regex>
+#include <string_view>
 
 #include <gtest/gtest.h>
 
@@ -51,6 +55,27 @@ TEST(SiteSettings, DefaultsKeysLevelsAndBadValues) {
   EXPECT_EQ(MUSER_IDNormalize("bob", ""), "bob@example.org");
   EXPECT_EQ(MUSER_IDNormalize("bob@b.org", ""), "bob@b.org");
   EXPECT_EQ(GetPublicPath("", "docs"), root.path() + "/domains/example.org/public/docs");
+}
+
+TEST(SiteSettings, ScanUnavailableRefusesOnlyWhenSaidSo) {
+  TestRoot root;
+  EXPECT_FALSE(GINI().scan_unavailable_refuse);  // no file
+  struct Case {
+    const char* line;
+    bool refuse;
+  } cases[] = {
+      {"", false},  // no key: admit
+      {"ScanUnavailable = refuse\n", true},
+      {"ScanUnavailable = Refuse  \r\n", true},  // any case, blanks dropped
+      {"ScanUnavailable = admit\n", false},
+      {"ScanUnavailable = refused\n", false},  // anything else admits
+      {"ScanUnavailable = refuse\nScanUnavailable = admit\n", false},  // the last line wins
+  };
+  for (const Case& c : cases) {
+    root.Write("etc/site.conf", std::string("AttachCountLimit = 4\n") + c.line);
+    host::ReloadEnv();
+    EXPECT_EQ(GINI().scan_unavailable_refuse, c.refuse) << c.line;
+  }
 }
 
 class Login : public testing::Test {
@@ -220,6 +245,38 @@ TEST(Logs, LineHasTimePidAndMessage) {
   std::smatch m;
   ASSERT_TRUE(std::regex_match(text, m, line)) << text;
   EXPECT_EQ(m[1], std::to_string(getpid()));
+}
+
+// A value that holds line ends or other control bytes never makes a second
+// line, nor a column in a TAB-separated line: the log writer cleans it.
+TEST(Logs, ValuesNeverStartALineOrAColumn) {
+  TestRoot root;
+  const std::string forged = "x.txt\r\n2024/01/01 00:00:00 [1] forged\x1b[2J\x7f\x01";
+  const std::string clean = "x.txt__2024/01/01 00:00:00 [1] forged_[2J__";
+  struct Case {
+    const char* what;
+    std::function<void(const std::string&)> write;
+    std::string want;  // the line after its time stamp, or whole
+  } cases[] = {
+      {"LOG_FileLine", [&](const std::string& log) { LOG_FileLine(log, "g(%s)=%d", forged.c_str(), 1); },
+       "g(" + clean + ")=1\n"},
+      {"LOG_FileLine, a line end in the format",
+       [&](const std::string& log) { LOG_FileLine(log, "a\nb%s", ""); }, "a_b\n"},
+      {"LOG_FileStr2, every kind of text",
+       [&](const std::string& log) {
+         LOG_FileStr2(log, 0, "%s\t%s\t%s\t%d\t%s\n", forged.c_str(), forged,
+                      std::string_view(forged).substr(0, 7), -2, static_cast<const char*>(nullptr));
+       },
+       clean + "\t" + clean + "\tx.txt__\t-2\t(null)\n"},
+  };
+  for (const Case& c : cases) {
+    std::string log = root.Path("log/error.log");
+    std::remove(log.c_str());
+    c.write(log);
+    std::string text = root.Read("log/error.log");
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << c.what << ": " << text;
+    EXPECT_TRUE(text.ends_with(c.want)) << c.what << ": " << text;
+  }
 }
 
 }  // namespace

@@ -29,8 +29,9 @@ class AttachtoolClamd : public testing::Test {
     char tmpl[] = "/tmp/clamd-tool.XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir_ = tmpl;
-    std::string start = "CLAMD_OWNER=" + std::to_string(getpid()) + " " AD_SOURCE_DIR
-                        "/scripts/clamd.sh start " + dir_ + " >/dev/null";
+    // A small StreamMaxLength, so that inputs over it stay small.
+    std::string start = "CLAMD_STREAM_MAX=1M CLAMD_OWNER=" + std::to_string(getpid()) +
+                        " " AD_SOURCE_DIR "/scripts/clamd.sh start " + dir_ + " >/dev/null";
     started_ = std::system(start.c_str()) == 0;
   }
   static void TearDownTestSuite() {
@@ -95,6 +96,33 @@ TEST_F(AttachtoolClamd, CleanFilesAreCleanAndAStoppedDaemonIsNoAnswer) {
   r = Scan("note.txt", "nothing to see here\n");
   EXPECT_EQ(r.status, 2) << r.out;
   EXPECT_THAT(r.out, HasSubstr("result\t-"));
+}
+
+// An input over clamd's StreamMaxLength is not scanned, however it is
+// scanned: its parts each under the limit would leave its other bytes (here
+// the test file in the preamble) unchecked.
+TEST_F(AttachtoolClamd, InputsOverTheStreamLimitAreNotScanned) {
+  std::string half(700 * 1024, 'a');
+  std::string message =
+      "From: a@example.org\nMIME-Version: 1.0\n"
+      "Content-Type: multipart/mixed; boundary=\"b1\"\n\n" +
+      kEicar + "\n--b1\nContent-Type: text/plain\n\n" + half +
+      "\n--b1\nContent-Type: text/plain\n\n" + half + "\n--b1--\n";
+  struct Case {
+    const char* mode;
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"ENTIRE", "big.eml", message},
+      {"ENTIRE", "big.txt", std::string(1536 * 1024, 'z')},
+      {"MIME", "big.txt", std::string(1536 * 1024, 'z')},
+  };
+  for (const Case& c : cases) {
+    Config(c.mode, dir_ + "/clamd.sock");
+    ToolRun r = Scan(c.name, c.bytes);
+    EXPECT_EQ(r.status, 2) << c.mode << " " << c.name << ": " << r.out;
+    EXPECT_THAT(r.out, HasSubstr("result\t-1\n")) << c.mode << " " << c.name;
+  }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/virus/avscan.h"
+#include "common/virus/virus_scan.h"
 #include "support/test_root.h"
 
 using testing_support::TestRoot;
@@ -168,6 +169,24 @@ TEST_F(AvsLoad, LifecycleAndPatternFile) {
   ASSERT_EQ(AVS_Open(ctx, ("Engine = " + Lib("tav_noclose")).c_str()), 1);
   EXPECT_EQ(AVS_Close(&ctx), 1);
   EXPECT_EQ(Log(), "init\t\n");
+}
+
+// Two engines open side by side, both exporting a function of the same
+// name: each calls its own.
+TEST_F(AvsLoad, EnginesOpenTogetherKeepTheirOwnSymbols) {
+  AVS_Context first, second;
+  ASSERT_EQ(AVS_Open(first, ("EngineLib = " + Lib("tav_marker")).c_str()), 1);
+  ASSERT_EQ(AVS_Open(second, ("EngineLib = " + Lib("tav_noclose")).c_str()), 1);
+  const std::string data = "WHO-AM-I";
+  for (AVS_Context* ctx : {&second, &first}) {
+    EXPECT_EQ(VIR_Scan(*ctx, AVS_ACTION_NONE, data.data(), static_cast<int>(data.size()), nullptr,
+                       nullptr, nullptr),
+              1);
+  }
+  EXPECT_EQ(Visible(first.report), Visible("0.eml\ttav_marker\t1\n"));
+  EXPECT_EQ(Visible(second.report), Visible("0.eml\ttav_noclose\t1\n"));
+  AVS_Close(&second);
+  AVS_Close(&first);
 }
 
 TEST_F(AvsLoad, FailuresAndTheirMessages) {

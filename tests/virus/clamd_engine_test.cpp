@@ -4,11 +4,13 @@
 // healthy daemon does not give.
 #include <dlfcn.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -188,48 +190,72 @@ TEST_F(ClamdEngine, FailuresAnswerNegativeWithErrno) {
   ASSERT_NE(init_(Server().c_str()), 0);
   std::string big((25 << 20) + 1, 'x');  // one byte over the daemon's StreamMaxLength
   errno = 0;
-  EXPECT_LT(Scan(&big, "a", &report), 0);
+  EXPECT_EQ(Scan(&big, "a", &report), -1) << "not scanned, and no other way helps";
   EXPECT_EQ(errno, EFBIG);
   EXPECT_EQ(Scan(&data, "a", &report), 0) << "the daemon still serves";
 }
 
-// A one-connection stand-in daemon at dir_/fake.sock: reads the stream up to its
-// zero-length chunk, then sends `answer` (unless empty) and closes.
+// How a stand-in daemon starts: listening at once; with its listen backlog
+// full (one connection queued that it does not accept) for a while, or for
+// ever; or with its socket bound but not listening for a while, or for ever.
+enum class Start { kListening, kBacklogFull, kListenLater };
+
+// A one-connection stand-in daemon at `path`: reads the stream up to its
+// zero-length chunk, then sends `answer` (unless empty) and closes. A
+// negative `delay_ms` never comes to that.
 class FakeDaemon {
  public:
-  explicit FakeDaemon(const std::string& path, std::string answer) {
+  FakeDaemon(const std::string& path, std::string answer, Start start = Start::kListening,
+             int delay_ms = 0) {
     unlink(path.c_str());
     fd_ = socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un a{};
     a.sun_family = AF_UNIX;
     strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
     bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(fd_, 1);
-    thread_ = std::thread([this, answer] {
-      int c = accept(fd_, nullptr, nullptr);
-      std::string got;
-      char buf[4096];
-      ssize_t n;
-      while (got.size() < 4 || got.compare(got.size() - 4, 4, std::string(4, '\0')) != 0) {
-        if ((n = read(c, buf, sizeof buf)) <= 0) break;
-        got.append(buf, n);
-      }
-      if (!answer.empty()) {
-        write(c, answer.data(), answer.size());
-        close(c);
-      } else {
-        read(c, buf, sizeof buf);  // silent until the engine gives up
-        close(c);
-      }
+    if (start == Start::kListening) listen(fd_, 1);
+    if (start == Start::kBacklogFull) {
+      listen(fd_, 0);  // room for exactly one queued connection
+      filler_ = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+      connect(filler_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+    if (delay_ms < 0) return;
+    thread_ = std::thread([this, answer, start, delay_ms] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+      if (start == Start::kListenLater) listen(fd_, 1);
+      if (start == Start::kBacklogFull) close(accept(fd_, nullptr, nullptr));  // the filler
+      Serve(answer);
     });
   }
   ~FakeDaemon() {
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
     close(fd_);
+    if (filler_ >= 0) close(filler_);
   }
 
  private:
-  int fd_;
+  void Serve(const std::string& answer) {
+    // An engine that gave up at once never comes: the test fails, not hangs.
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, 5000) != 1) return;
+    int c = accept(fd_, nullptr, nullptr);
+    std::string got;
+    char buf[4096];
+    ssize_t n;
+    while (got.size() < 4 || got.compare(got.size() - 4, 4, std::string(4, '\0')) != 0) {
+      if ((n = read(c, buf, sizeof buf)) <= 0) break;
+      got.append(buf, n);
+    }
+    if (!answer.empty()) {
+      write(c, answer.data(), answer.size());
+    } else {
+      read(c, buf, sizeof buf);  // silent until the engine gives up
+    }
+    close(c);
+  }
+
+  int fd_ = -1;
+  int filler_ = -1;
   std::thread thread_;
 };
 
@@ -246,7 +272,10 @@ TEST_F(ClamdEngineLib, ReadsEveryKindOfAnswer) {
       {std::string("stream: OK but more\0", 20), -1, EIO, ""},
       {std::string("UNKNOWN COMMAND\0", 16), -1, EIO, ""},
       {"stream: OK", 0, 0, ""},  // closed without its NUL: still the whole answer
-      {"", -1, ETIMEDOUT, ""},   // never answers
+      // Refusals are "not scanned", the size limit above all.
+      {std::string("INSTREAM size limit exceeded. ERROR\0", 36), -1, EFBIG, ""},
+      {std::string("stream: Can't allocate memory ERROR\0", 36), -1, EIO, ""},
+      {"", -1, ETIMEDOUT, ""},  // never answers
   };
   std::string path = dir_ + "/fake.sock", data = "hello", report;
   ASSERT_NE(init_(("timeout=1\tunix:" + path).c_str()), 0);
@@ -256,6 +285,47 @@ TEST_F(ClamdEngineLib, ReadsEveryKindOfAnswer) {
     EXPECT_EQ(Scan(&data, "a", &report), c.want) << testing::PrintToString(c.answer);
     EXPECT_EQ(errno, c.want_errno) << testing::PrintToString(c.answer);
     EXPECT_EQ(report, c.report) << testing::PrintToString(c.answer);
+  }
+}
+
+// A busy daemon (its backlog full) is waited for, and one that is starting up
+// (not yet listening) tried again, both within the timeout; one that stays
+// so is "not scanned" after about the timeout.
+TEST_F(ClamdEngineLib, WaitsForABusyOrStartingDaemonWithinTheTimeout) {
+  struct Case {
+    const char* what;
+    Start start;
+    int delay_ms;
+    int want;
+    int want_errno;
+  } cases[] = {
+      {"backlog full for 0.4 s", Start::kBacklogFull, 400, 0, 0},
+      {"backlog full for ever", Start::kBacklogFull, -1, -1, ETIMEDOUT},
+      {"listening after 0.2 s", Start::kListenLater, 200, 0, 0},
+      {"never listening", Start::kListenLater, -1, -1, ECONNREFUSED},
+  };
+  std::string path = dir_ + "/busy.sock", data = "hello", report;
+  ASSERT_NE(init_(("timeout=1\tunix:" + path).c_str()), 0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeDaemon fake(path, std::string("stream: OK\0", 11), c.start, c.delay_ms);
+    if (c.start == Start::kBacklogFull) {
+      int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+      sockaddr_un a{};
+      a.sun_family = AF_UNIX;
+      strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
+      errno = 0;
+      EXPECT_EQ(connect(probe, reinterpret_cast<sockaddr*>(&a), sizeof a), -1);
+      EXPECT_EQ(errno, EAGAIN) << "the stand-in's backlog is not full";
+      close(probe);
+    }
+    auto begin = std::chrono::steady_clock::now();
+    errno = 0;
+    EXPECT_EQ(Scan(&data, "a", &report), c.want);
+    if (c.want < 0) EXPECT_EQ(errno, c.want_errno);
+    auto took = std::chrono::steady_clock::now() - begin;
+    EXPECT_LT(took, std::chrono::milliseconds(2500)) << "gave up long after the timeout";
+    if (c.want_errno == ETIMEDOUT) EXPECT_GE(took, std::chrono::milliseconds(900));
   }
 }
 

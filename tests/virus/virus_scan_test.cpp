@@ -180,11 +180,20 @@ TEST_F(VirusScan, PartsErrorsAndReport) {
   EXPECT_EQ(VIR_Scan(ctx, 0, nullptr, 0, message, nullptr, nullptr), -1);
   EXPECT_EQ(errno, EIO);
 
-  // An engine writing past the report size: the report is cut to 511.
+  // An engine writing past the report size, in a part scan or a whole-file
+  // scan, spoils nothing: the report is cut to 511.
   Mixed longer("LONG-REPORT");
-  EXPECT_EQ(Scan(AVS_ACTION_NONE, nullptr, longer.root), 1);
-  EXPECT_EQ(std::strlen(ctx.report), 511u);
-  EXPECT_TRUE(std::string(ctx.report).starts_with("a.bin\tLong.Report\t1\nxxx"));
+  for (int mode : {AVS_SCAN_MIME, AVS_SCAN_ENTIRE}) {
+    ctx.ScanMode = mode;
+    EXPECT_EQ(Scan(AVS_ACTION_NONE, &longer.tree.text(), longer.root), 1);
+    EXPECT_EQ(std::strlen(ctx.report), 511u);
+    const char* name = mode == AVS_SCAN_MIME ? "a.bin" : "0.eml";
+    EXPECT_TRUE(std::string(ctx.report).starts_with(name + std::string("\tLong.Report\t1\nxxx")))
+        << ctx.report;
+    EXPECT_EQ(ctx.report_size, 512);
+    EXPECT_TRUE(ctx.library && ctx.scan && ctx.close);
+  }
+  ctx.ScanMode = AVS_SCAN_MIME;
 
   // Trees deep in children and siblings are walked without recursion; a
   // loop ends.
@@ -376,9 +385,10 @@ TEST(VirusReport, ReportLinesAndLog) {
   EXPECT_EQ(VIR_ReportNext("", file, virus, &code, &cursor), 1);
 
   TestRoot root;
-  VIR_Log("ATTACH", nullptr, "a\tb.exe", "me@x", nullptr, "/tmp/a");
+  VIR_Log("ATTACH", nullptr, "a\tb.exe", "me@x", nullptr, "/tmp/a\r\nforged\tline");
   std::string log = root.Read("log/virus.log." + MTM_ToStr("%y%m%d"));
-  EXPECT_EQ(Visible(log.substr(19)), Visible("\t \tme@x\t \t/tmp/a\tATTACH\ta_b.exe\n"));
+  EXPECT_EQ(Visible(log.substr(19)),
+            Visible("\t \tme@x\t \t/tmp/a__forged_line\tATTACH\ta_b.exe\n"));
   EXPECT_EQ(log.substr(0, 10), MTM_ToStr("%Y/%m/%d"));
 }
 
