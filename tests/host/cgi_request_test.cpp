@@ -152,6 +152,13 @@ std::vector<MultipartCase> MultipartCases() {
       {"header-like data right after the delimiter line", "--B\r\nhello: world\r\n--B--\r\n",
        RequestError::kPartWithoutHeaders, ""},
       {"end of body after the delimiter line", "--B\r\n", RequestError::kPartWithoutHeaders, ""},
+      {"empty header block", "--B\r\n\r\nhello\r\n--B--\r\n", RequestError::kPartWithoutHeaders,
+       ""},
+      {"empty header block and data, LF only", "--B\n\n\n--B--", RequestError::kPartWithoutHeaders,
+       ""},
+      {"empty header block after a good part",
+       "--B\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n1\r\n--B\r\n\r\n2\r\n--B--",
+       RequestError::kPartWithoutHeaders, ""},
       {"header block too large",
        "--B\r\nContent-Disposition: form-data; name=\"a\"\r\nX-Pad: " + std::string(300, 'p') +
            "\r\n\r\nv\r\n--B--\r\n",
@@ -416,7 +423,7 @@ TEST(ParseMultipart, MultiMegabyteFileIsLinearAndUncopied) {
 
 TEST(ParseMultipart, ShortBodyMovesWithItsParts) {
   Request req;
-  req.body = "--B\n\n\n--B--";  // short enough for the small-string buffer
+  req.body = "--B\nX: 1\n\n\n--B--";  // short enough for the small-string buffer
   ASSERT_EQ(ParseMultipart("multipart/form-data; boundary=B", RequestLimits(), req),
             RequestError::kOk);
   MCGI_SetRequest(std::move(req));
