@@ -2,8 +2,6 @@
 
 #include <unistd.h>
 
-#include <cstdio>
-
 #include "host/account.h"
 #include "host/cgi_request.h"
 #include "host/files.h"
@@ -11,6 +9,7 @@
 #include "host/process.h"
 #include "host/root.h"
 #include "host/site.h"
+#include "host/status_answer.h"
 
 namespace {
 
@@ -59,27 +58,29 @@ Preference ReadPreference(const std::string& user_id) {
   return p;
 }
 
-void Refuse() {
-  std::fputs("Status: 403 Forbidden\r\nContent-Type: text/plain\r\n\r\n"
-             "You are not logged in.\n", stdout);
-  std::fflush(stdout);
-}
-
 }  // namespace
 
-int user_login(int /*flags*/) {
-  State& st = Current();
-  st = State();
+std::string LoginUserId() {
   std::string id = host::Env().remote_user;
   const SiteSettings& site = GINI();
   if (site.multi_domain && !id.empty() && id.find('@') == std::string::npos) {
     id += '@';
     id += site.default_domain;
   }
-  if (!IsValidUserId(id) || !user_exist(id)) {
-    Refuse();
+  if (!IsValidUserId(id) || !user_exist(id)) return "";
+  return id;
+}
+
+int user_login(int /*flags*/) {
+  State& st = Current();
+  st = State();
+  const std::string id = LoginUserId();
+  if (id.empty()) {
+    PrintStatusAnswer(RequestErrorStatus(RequestError::kNotLoggedIn),
+                      RequestErrorReason(RequestError::kNotLoggedIn));
     return 0;
   }
+  const SiteSettings& site = GINI();
   Session& s = st.session;
   s.user_id = id;
   size_t at = id.find('@');
