@@ -8,6 +8,7 @@
 #include "host/base/ascii.h"
 #include "host/base/process.h"
 #include "host/cgi/cgi_request.h"
+#include "host/cgi/status_answer.h"
 #include "host/charset/charset.h"
 #include "host/charset/names.h"
 #include "host/files/files.h"
@@ -58,27 +59,29 @@ Preference ReadPreference(const std::string& user_id) {
   return p;
 }
 
-void Refuse() {
-  std::fputs("Status: 403 Forbidden\r\nContent-Type: text/plain\r\n\r\n"
-             "You are not logged in.\n", stdout);
-  std::fflush(stdout);
-}
-
 }  // namespace
 
-int user_login(int /*flags*/) {
-  State& st = Current();
-  st = State();
+std::string LoginUserId() {
   std::string id = host::Env().remote_user;
   const SiteSettings& site = GINI();
   if (site.multi_domain && !id.empty() && id.find('@') == std::string::npos) {
     id += '@';
     id += site.default_domain;
   }
-  if (!IsValidUserId(id) || !user_exist(id)) {
-    Refuse();
+  if (!IsValidUserId(id) || !user_exist(id)) return "";
+  return id;
+}
+
+int user_login(int /*flags*/) {
+  State& st = Current();
+  st = State();
+  const std::string id = LoginUserId();
+  if (id.empty()) {
+    PrintStatusAnswer(RequestErrorStatus(RequestError::kNotLoggedIn),
+                      RequestErrorReason(RequestError::kNotLoggedIn));
     return 0;
   }
+  const SiteSettings& site = GINI();
   Session& s = st.session;
   s.user_id = id;
   size_t at = id.find('@');

@@ -28,6 +28,13 @@ struct Preference {
 // 1 when logged in. 0 when not: the answer (403) has been written.
 int user_login(int flags);
 
+// The account REMOTE_USER names: the id, with "@" and the default domain
+// added in a multi-domain site when it has none; "" when that is not a
+// well-formed id with a line in the account file. It needs neither the
+// request nor the session, so the request's loader asks it before it reads a
+// body (an unknown user costs nothing), and writes nothing.
+std::string LoginUserId();
+
 const Session& session();
 const Preference& GetPreference();
 

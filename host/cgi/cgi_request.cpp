@@ -70,6 +70,8 @@ const char* RequestErrorStatus(RequestError e) {
       return "413 Payload Too Large";
     case RequestError::kMethodNotAllowed:
       return "405 Method Not Allowed";
+    case RequestError::kNotLoggedIn:
+      return "403 Forbidden";
     case RequestError::kSpoolFailed:
       return "500 Internal Server Error";
     default:
@@ -93,6 +95,8 @@ const char* RequestErrorReason(RequestError e) {
       return "A part of the multipart request has too large a header block.";
     case RequestError::kTooManyParts:
       return "The multipart request has too many parts.";
+    case RequestError::kTooManyVariables:
+      return "The request has too many variables.";
     case RequestError::kTruncatedBody:
       return "The request body is shorter than its Content-Length.";
     case RequestError::kBadContentLength:
@@ -101,33 +105,67 @@ const char* RequestErrorReason(RequestError e) {
       return "Only GET, HEAD and POST requests are accepted.";
     case RequestError::kSpoolFailed:
       return "An uploaded file could not be kept while the request was read.";
+    case RequestError::kNotLoggedIn:
+      return "You are not logged in.";
   }
   return "Bad request.";
 }
 
-void ParseUrlEncoded(std::string_view text, Request& req) {
-  while (!text.empty()) {
-    std::size_t amp = text.find('&');
-    std::string_view pair = text.substr(0, amp);
-    text = amp == std::string_view::npos ? std::string_view() : text.substr(amp + 1);
-    if (pair.empty()) continue;
-    std::size_t eq = pair.find('=');
-    std::string name(pair.substr(0, eq));
-    std::string value(eq == std::string_view::npos ? std::string_view() : pair.substr(eq + 1));
-    MCGI_URIUnescape(name);
-    MCGI_URIUnescape(value);
-    req.vars.emplace_back(std::move(name), std::move(value));
+void Request::AddVar(std::string_view name, std::string_view value) {
+  std::string_view n = Keep(name);
+  vars.push_back({n, Keep(value)});
+}
+
+RequestError ParseUrlEncodedInPlace(char* text, std::size_t length, const RequestLimits& limits,
+                                    Request& req) {
+  const std::size_t before = req.vars.size();
+  char* const end = text + length;
+  for (char* at = text; at < end;) {
+    char* amp = static_cast<char*>(std::memchr(at, '&', static_cast<std::size_t>(end - at)));
+    if (amp == nullptr) amp = end;
+    if (amp == at) {
+      ++at;
+      continue;
+    }
+    if (req.vars.size() - before == limits.max_vars) {
+      req.vars.resize(before);
+      return RequestError::kTooManyVariables;
+    }
+    char* eq = static_cast<char*>(std::memchr(at, '=', static_cast<std::size_t>(amp - at)));
+    char* name_end = eq ? eq : amp;
+    // Decoding never lengthens a text, so each NUL lands at or before the
+    // "=" or "&" that ended it.
+    std::size_t n = MCGI_URIUnescape(at, static_cast<std::size_t>(name_end - at));
+    at[n] = '\0';
+    FormVar var{{at, n}, {}};
+    if (eq) {
+      char* value = eq + 1;
+      std::size_t v = MCGI_URIUnescape(value, static_cast<std::size_t>(amp - value));
+      value[v] = '\0';
+      var.value = {value, v};
+    } else {
+      var.value = {at + n, 0};  // the name's NUL
+    }
+    req.vars.push_back(var);
+    at = amp == end ? end : amp + 1;
   }
+  return RequestError::kOk;
+}
+
+RequestError ParseUrlEncoded(std::string_view text, const RequestLimits& limits, Request& req) {
+  if (text.empty()) return RequestError::kOk;
+  std::string& copy = req.Keep(text);
+  return ParseUrlEncodedInPlace(copy.data(), copy.size(), limits, req);
 }
 
 namespace {
 
 // Adds parsed parts to the request; a part without a file name is also a
-// variable.
+// variable, whose value is the part's data (followed by its NUL).
 void AddParts(std::vector<FormPart> parts, Request& req) {
   for (FormPart& part : parts) {
     if (!part.has_filename && !part.name.empty()) {
-      req.vars.emplace_back(part.name, std::string(part.data, part.length));
+      req.vars.push_back({req.Keep(part.name), {part.data, part.length}});
     }
     req.parts.push_back(std::move(part));
   }
@@ -163,14 +201,15 @@ RequestError ReadBody(int fd, std::size_t length, RequestBody& body) {
   return RequestError::kOk;
 }
 
-RequestError LoadRequest(const host::CgiEnv& env, int fd, const RequestLimits& limits,
-                         Request& req) {
+RequestError LoadRequest(const host::CgiEnv& env, int fd, const RequestLimits& limits, Request& req,
+                         const RequestGate& gate) {
   const std::string& method = env.request_method;
   if (method != "GET" && method != "HEAD" && method != "POST") {
     return RequestError::kMethodNotAllowed;
   }
-  ParseUrlEncoded(env.query_string, req);
-  if (method != "POST") return RequestError::kOk;
+  if (gate && !gate()) return RequestError::kNotLoggedIn;
+  RequestError query = ParseUrlEncoded(env.query_string, limits, req);
+  if (query != RequestError::kOk || method != "POST") return query;
 
   std::size_t length = 0;
   if (!env.content_length.empty() && !ParseLength(env.content_length, &length)) {
@@ -195,14 +234,14 @@ RequestError LoadRequest(const host::CgiEnv& env, int fd, const RequestLimits& l
     if (e != RequestError::kOk) return e;
   }
   if (EqualsNoCase(type, "application/x-www-form-urlencoded")) {
-    ParseUrlEncoded(req.body.view(), req);
+    return ParseUrlEncodedInPlace(req.body.data(), req.body.size(), limits, req);
   } else if (EqualsNoCase(type, "multipart/form-data")) {
     return RequestError::kNoBoundary;
   }
   return RequestError::kOk;
 }
 
-RequestError MCGI_Load() {
+RequestError MCGI_Load(const RequestGate& gate) {
   RequestLimits limits;
   std::int64_t kb = std::max<std::int64_t>(GINI().request_max_kb, 0);
   limits.max_body = static_cast<std::uint64_t>(kb) > SIZE_MAX / 1024
@@ -210,9 +249,11 @@ RequestError MCGI_Load() {
                         : static_cast<std::size_t>(kb) * 1024;
   limits.spool_dir = host::TmpDir();
   Request req;
-  RequestError e = LoadRequest(host::Env(), STDIN_FILENO, limits, req);
+  RequestError e =
+      LoadRequest(host::Env(), STDIN_FILENO, limits, req, gate);
   if (e != RequestError::kOk) {
-    PrintStatusAnswer(RequestErrorStatus(e), RequestErrorReason(e));
+    PrintStatusAnswer(RequestErrorStatus(e), RequestErrorReason(e),
+                      e == RequestError::kMethodNotAllowed ? "Allow: GET, HEAD, POST\r\n" : "");
     MCGI_SetRequest(Request());
     return e;
   }
@@ -226,7 +267,7 @@ void MCGI_SetRequest(Request req) {
   s.vars.clear();
   s.parts.clear();
   s.vars.reserve(s.req.vars.size());
-  for (std::size_t i = 0; i < s.req.vars.size(); ++i) s.vars.emplace_back(s.req.vars[i].first, i);
+  for (std::size_t i = 0; i < s.req.vars.size(); ++i) s.vars.emplace_back(s.req.vars[i].name, i);
   s.parts.reserve(s.req.parts.size());
   for (std::size_t i = 0; i < s.req.parts.size(); ++i) s.parts.emplace_back(s.req.parts[i].name, i);
   std::sort(s.vars.begin(), s.vars.end());
@@ -267,7 +308,7 @@ const char* MCGI_VarStrMGet(std::string_view name, int* cursor, int flags) {
   auto it = IndexFind(s.vars, name, static_cast<std::size_t>(*cursor));
   if (it == s.vars.end()) return nullptr;
   ++*cursor;
-  return s.req.vars[it->second].second.c_str();
+  return s.req.vars[it->second].value.data();
 }
 
 int MCGI_FileGet(std::string_view name, const char** filename, const char** data,

@@ -1,9 +1,12 @@
 // The CGI request: the query string and a urlencoded or multipart body, read
-// whole before the program's entry runs, with named limits.
+// whole before the program's entry runs, with named limits. The user's
+// account is checked before any of the body is read.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <forward_list>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,10 +15,13 @@
 
 #include "host/base/process.h"
 
+// The limits a request must keep; a breach is answered with its own
+// RequestError before the program's entry runs.
 struct RequestLimits {
   std::size_t max_body = 100u << 20;        // RequestMaxKB of the site settings
   std::size_t max_header_block = 16 << 10;  // one part's header block
-  std::size_t max_parts = 4096;
+  std::size_t max_parts = 4096;             // parts of a multipart body
+  std::size_t max_vars = 4096;              // variables of the query string; of a urlencoded body
   // Where large uploaded files are spooled while the body is read ("" for
   // never), from what size on, and in steps of how many bytes (steps of the
   // size the body is read in keep the spool file's writes aligned, which lets
@@ -33,10 +39,12 @@ enum class RequestError {
   kPartWithoutHeaders,  // 400
   kHeaderTooLarge,      // 400
   kTooManyParts,        // 400
+  kTooManyVariables,    // 400: a query string or urlencoded body over max_vars
   kTruncatedBody,       // 400: fewer bytes than CONTENT_LENGTH
   kBadContentLength,    // 400
   kMethodNotAllowed,    // 405
   kSpoolFailed,         // 500: an uploaded file could not be kept while read
+  kNotLoggedIn,         // 403: REMOTE_USER names no account
 };
 
 // The HTTP status line text of an error ("413 Payload Too Large", ...).
@@ -56,17 +64,41 @@ struct FormPart {
   std::size_t length = 0;
 };
 
+// One request variable. Name and value lie in memory the Request owns (its
+// body or one of its texts) and are each followed by a NUL.
+struct FormVar {
+  std::string_view name;
+  std::string_view value;
+};
+
 // The parsed request. Variables keep every value in arrival order: query
 // string first, then the body.
 struct Request {
-  RequestBody body;  // the body's bytes; FormPart::data points into it
-  std::vector<std::pair<std::string, std::string>> vars;
+  RequestBody body;  // the body's bytes; FormPart::data and vars point into it
+  std::vector<FormVar> vars;
   std::vector<FormPart> parts;
+  // Texts the variables point into that are not the body's (the decoded
+  // query string, the names of multipart fields, AddVar's copies). A text
+  // stays where it is when more are kept and when the Request moves.
+  std::forward_list<std::string> texts;
+
+  // Keeps a copy of `text`; answers it (followed by a NUL).
+  std::string& Keep(std::string_view text) { return texts.emplace_front(text); }
+  // Adds a variable whose name and value are copied (tests, tools).
+  void AddVar(std::string_view name, std::string_view value);
 };
 
-// Adds the variables of a query string or urlencoded body ("+" is a space,
-// %XX decoded; a malformed escape is kept as written).
-void ParseUrlEncoded(std::string_view text, Request& req);
+// Adds the variables of urlencoded `text` ("name=value" pairs joined by "&",
+// a pair without "=" has the value ""; "+" is a space, %XX decoded, a
+// malformed escape is kept as written), decoding them where they stand: each
+// name and value is then followed by a NUL where its "=" or "&" stood, and
+// text[length], which must be writable, becomes a NUL too. Empty pairs are
+// skipped. More than limits.max_vars variables: kTooManyVariables, with
+// req.vars as before.
+RequestError ParseUrlEncodedInPlace(char* text, std::size_t length, const RequestLimits& limits,
+                                    Request& req);
+// The same over a copy of `text` that the request keeps (a query string).
+RequestError ParseUrlEncoded(std::string_view text, const RequestLimits& limits, Request& req);
 
 // Parses `req.body`, already read whole, as multipart/form-data with the
 // boundary of `content_type` (see multipart_parser.h). Fills req.parts and,
@@ -80,24 +112,36 @@ RequestError ParseMultipart(std::string_view content_type, const RequestLimits& 
 // ends or fails first.
 RequestError ReadBody(int fd, std::size_t length, RequestBody& body);
 
-// MCGI_Load without the answer and the process-wide state: checks the method,
-// parses the query string and, for POST, reads CONTENT_LENGTH bytes from `fd`
-// and parses them by CONTENT_TYPE (a multipart body while it is read; a body
-// of another type is read, not parsed). A body over limits.max_body is
-// refused before anything is read; a short body is kTruncatedBody whatever
-// else is wrong with it.
-RequestError LoadRequest(const host::CgiEnv& env, int fd, const RequestLimits& limits,
-                         Request& req);
+// Asked by LoadRequest once the method is known to be served, before
+// anything else of the request is looked at: false refuses the request
+// (kNotLoggedIn).
+using RequestGate = std::function<bool()>;
+
+// MCGI_Load without the answer and the process-wide state: checks the method
+// and asks `gate` (when set), parses the query string and, for POST, reads
+// CONTENT_LENGTH bytes from `fd` and parses them by CONTENT_TYPE (a multipart
+// body while it is read, a urlencoded body in place once read; a body of
+// another type is read, not parsed). A refusal by the gate, a query string
+// over limits.max_vars and a body over limits.max_body come before anything
+// is read; a short body is kTruncatedBody whatever else is wrong with it.
+RequestError LoadRequest(const host::CgiEnv& env, int fd, const RequestLimits& limits, Request& req,
+                         const RequestGate& gate = {});
 
 // Reads and parses the whole request of this process (Env(), standard input)
 // into the process-wide request, spooling large uploads into the scratch
-// folder. On an error it writes the answer (Status,
-// text/plain reason) and answers the error; the program then exits with 1.
-RequestError MCGI_Load();
+// folder. `gate` is asked before the body is read; the programs pass the
+// login check (REMOTE_USER must name an account, LoginUserId() in session.h),
+// so an unknown user is answered 403 as user_login() would, and nothing is
+// read. On an error it writes the
+// answer (Status, text/plain reason; a 405 also names the methods served in
+// "Allow") and answers the error; the program then exits with 1. A program,
+// test or tool that takes a request without a login uses LoadRequest and
+// MCGI_SetRequest.
+RequestError MCGI_Load(const RequestGate& gate);
 
 // Replaces the process-wide request (tests, fuzzing, tools) and indexes its
-// names. Moving a parsed Request keeps FormPart::data valid (ParseMultipart
-// keeps the body off the small-string buffer); a copy does not.
+// names. Moving a parsed Request keeps FormPart::data and the variables
+// valid; a Request cannot be copied.
 void MCGI_SetRequest(Request req);
 const Request& MCGI_Request();
 

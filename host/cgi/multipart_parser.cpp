@@ -76,9 +76,10 @@ struct Header {
 };
 
 // Reads the header block of a part starting at `*pos` up to and including its
-// blank line, which leaves `*pos` at the part's data. A block is a run of
-// "Name: value" lines (folded lines continue a value); anything else before
-// the blank line, or the end of the body, means the part has no headers.
+// blank line, which leaves `*pos` at the part's data. A block is a run of one
+// or more "Name: value" lines (folded lines continue a value); a blank line
+// at once, anything else before the blank line, or the end of the body means
+// the part has no headers.
 RequestError ReadHeaderBlock(std::string_view body, std::size_t* pos, std::string_view dash,
                              std::size_t max_block, std::vector<Header>& headers) {
   const std::size_t block_start = *pos;
@@ -96,6 +97,7 @@ RequestError ReadHeaderBlock(std::string_view body, std::size_t* pos, std::strin
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     line_start = lf + 1;
     if (line.empty()) {
+      if (headers.empty()) return RequestError::kPartWithoutHeaders;
       *pos = line_start;
       return RequestError::kOk;
     }

@@ -180,13 +180,13 @@ std::string MCGI_JSEscape(std::string_view src) {
   return out;
 }
 
-std::size_t MCGI_URIUnescape(std::string& text) {
+std::size_t MCGI_URIUnescape(char* text, std::size_t length) {
   std::size_t out = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  for (std::size_t i = 0; i < length; ++i) {
     char c = text[i];
     if (c == '+') {
       c = ' ';
-    } else if (c == '%' && i + 2 < text.size()) {
+    } else if (c == '%' && i + 2 < length) {
       int hi = ascii::HexValue(text[i + 1]);
       int lo = ascii::HexValue(text[i + 2]);
       if (hi >= 0 && lo >= 0) {
@@ -196,6 +196,10 @@ std::size_t MCGI_URIUnescape(std::string& text) {
     }
     text[out++] = c;
   }
-  text.resize(out);
   return out;
+}
+
+std::size_t MCGI_URIUnescape(std::string& text) {
+  text.resize(MCGI_URIUnescape(text.data(), text.size()));
+  return text.size();
 }

@@ -34,5 +34,9 @@ std::string MCGI_JSEscape(std::string_view src);
 // becomes "+".
 std::string MCGI_Escape(std::string_view src);
 
-// Decodes %XX escapes and "+" in place; answers the new length.
+// Decodes %XX escapes and "+" in place; answers the new length. A "%" not
+// followed by two hex digits stays as written.
 std::size_t MCGI_URIUnescape(std::string& text);
+// The same over `length` bytes at `text`; the bytes after the new length are
+// left as they were.
+std::size_t MCGI_URIUnescape(char* text, std::size_t length);

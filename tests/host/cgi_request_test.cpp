@@ -1,3 +1,4 @@
+#include "host/account/session.h"
 #include "host/cgi/cgi_request.h"
 
 #include <sys/ioctl.h>
@@ -152,6 +153,13 @@ std::vector<MultipartCase> MultipartCases() {
       {"header-like data right after the delimiter line", "--B\r\nhello: world\r\n--B--\r\n",
        RequestError::kPartWithoutHeaders, ""},
       {"end of body after the delimiter line", "--B\r\n", RequestError::kPartWithoutHeaders, ""},
+      {"empty header block", "--B\r\n\r\nhello\r\n--B--\r\n", RequestError::kPartWithoutHeaders,
+       ""},
+      {"empty header block and data, LF only", "--B\n\n\n--B--", RequestError::kPartWithoutHeaders,
+       ""},
+      {"empty header block after a good part",
+       "--B\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n1\r\n--B\r\n\r\n2\r\n--B--",
+       RequestError::kPartWithoutHeaders, ""},
       {"header block too large",
        "--B\r\nContent-Disposition: form-data; name=\"a\"\r\nX-Pad: " + std::string(300, 'p') +
            "\r\n\r\nv\r\n--B--\r\n",
@@ -416,7 +424,7 @@ TEST(ParseMultipart, MultiMegabyteFileIsLinearAndUncopied) {
 
 TEST(ParseMultipart, ShortBodyMovesWithItsParts) {
   Request req;
-  req.body = "--B\n\n\n--B--";  // short enough for the small-string buffer
+  req.body = "--B\nX: 1\n\n\n--B--";  // short enough for the small-string buffer
   ASSERT_EQ(ParseMultipart("multipart/form-data; boundary=B", RequestLimits(), req),
             RequestError::kOk);
   MCGI_SetRequest(std::move(req));
@@ -426,12 +434,36 @@ TEST(ParseMultipart, ShortBodyMovesWithItsParts) {
   EXPECT_LT(r.parts[0].data, r.body.data() + r.body.size());
 }
 
-TEST(ParseUrlEncoded, DecodesAndKeepsMalformedEscapes) {
-  Request req;
-  ParseUrlEncoded("a=1+2%41&&b&=e&c=%zz%4&d=%e2%82%ac&a=x=y", req);
-  std::vector<std::pair<std::string, std::string>> want = {
-      {"a", "1 2A"}, {"b", ""}, {"", "e"}, {"c", "%zz%4"}, {"d", "\xE2\x82\xAC"}, {"a", "x=y"}};
-  EXPECT_EQ(req.vars, want);
+// The variables as (name, value) pairs; also checks that each name and value
+// is followed by its NUL and lies in the body when `in_body`.
+std::vector<std::pair<std::string, std::string>> Pairs(const Request& req, bool in_body = false) {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const FormVar& v : req.vars) {
+    EXPECT_EQ(v.name.data()[v.name.size()], '\0') << v.name;
+    EXPECT_EQ(v.value.data()[v.value.size()], '\0') << v.name;
+    if (in_body) {
+      EXPECT_TRUE(req.body.Holds(v.name.data(), v.name.size())) << v.name;
+      EXPECT_TRUE(req.body.Holds(v.value.data(), v.value.size())) << v.name;
+    }
+    out.emplace_back(v.name, v.value);
+  }
+  return out;
+}
+
+TEST(ParseUrlEncoded, DecodesInPlaceAndKeepsMalformedEscapes) {
+  const std::string text = "a=1+2%41&&b&=e&c=%zz%4&d=%e2%82%ac&a=x=y&e=";
+  const std::vector<std::pair<std::string, std::string>> want = {
+      {"a", "1 2A"},         {"b", ""},    {"", "e"}, {"c", "%zz%4"},
+      {"d", "\xE2\x82\xAC"}, {"a", "x=y"}, {"e", ""}};
+  Request copied;
+  ASSERT_EQ(ParseUrlEncoded(text, RequestLimits(), copied), RequestError::kOk);
+  EXPECT_EQ(Pairs(copied), want);
+  Request in_body;
+  in_body.body = text;
+  ASSERT_EQ(
+      ParseUrlEncodedInPlace(in_body.body.data(), in_body.body.size(), RequestLimits(), in_body),
+      RequestError::kOk);
+  EXPECT_EQ(Pairs(in_body, true), want);
 }
 
 host::CgiEnv PostEnv(std::string type, std::string length) {
@@ -443,17 +475,22 @@ host::CgiEnv PostEnv(std::string type, std::string length) {
   return env;
 }
 
+RequestLimits SmallBody() {
+  RequestLimits limits;
+  limits.max_body = 64;
+  return limits;
+}
+
 // Runs LoadRequest with `body` waiting in a pipe; `left` gets how many bytes
 // were not read.
 RequestError Load(const host::CgiEnv& env, const std::string& body, Request& req,
-                  int* left = nullptr) {
+                  int* left = nullptr, const RequestLimits& limits = SmallBody(),
+                  const RequestGate& gate = {}) {
   int fds[2];
   EXPECT_EQ(pipe(fds), 0);
   EXPECT_EQ(write(fds[1], body.data(), body.size()), static_cast<ssize_t>(body.size()));
   close(fds[1]);
-  RequestLimits limits;
-  limits.max_body = 64;
-  RequestError e = LoadRequest(env, fds[0], limits, req);
+  RequestError e = LoadRequest(env, fds[0], limits, req, gate);
   if (left) ioctl(fds[0], FIONREAD, left);
   close(fds[0]);
   return e;
@@ -489,6 +526,90 @@ TEST(LoadRequest, Refusals) {
       EXPECT_EQ(left, static_cast<int>(r.body.size())) << r.label << ": nothing may be read";
     }
   }
+}
+
+// "a" repeated `n` times, joined by "&".
+std::string ManyVariables(std::size_t n) {
+  std::string text;
+  for (std::size_t i = 0; i < n; ++i) text += i == 0 ? "a" : "&a";
+  return text;
+}
+
+// The gate is asked once the method is served and before anything else: a
+// refusal reads nothing.
+TEST(LoadRequest, GateComesBeforeTheRequest) {
+  const std::string form = "application/x-www-form-urlencoded";
+  int asked = 0;
+  RequestGate refuse = [&asked] {
+    ++asked;
+    return false;
+  };
+  host::CgiEnv put = PostEnv(form, "3");
+  put.request_method = "PUT";
+  Request req;
+  EXPECT_EQ(Load(put, "a=1", req, nullptr, SmallBody(), refuse), RequestError::kMethodNotAllowed);
+  EXPECT_EQ(asked, 0);
+  host::CgiEnv huge = PostEnv(form, "99999999999");
+  huge.query_string = ManyVariables(5000);
+  for (const host::CgiEnv& env : {PostEnv(form, "3"), huge}) {
+    int left = -1;
+    EXPECT_EQ(Load(env, "a=1", req, &left, SmallBody(), refuse), RequestError::kNotLoggedIn);
+    EXPECT_EQ(left, 3);
+    EXPECT_TRUE(req.vars.empty());
+  }
+  EXPECT_EQ(asked, 2);
+  EXPECT_EQ(Load(PostEnv(form, "3"), "a=1", req, nullptr, SmallBody(), [] { return true; }),
+            RequestError::kOk);
+  EXPECT_EQ(req.vars.size(), 3u);
+}
+
+// At most max_vars variables in the query string, and as many in an
+// urlencoded body; empty pairs do not count. A query string over the limit
+// is refused before the body is read.
+TEST(LoadRequest, VariableLimits) {
+  struct Row {
+    const char* label;
+    std::string query;
+    std::string body;
+    RequestError error;
+    std::size_t vars;
+  };
+  const std::string at_limit = ManyVariables(4096);
+  const std::string over = ManyVariables(4097);
+  for (const Row& r : std::vector<Row>{
+           {"query at the limit", at_limit, "", RequestError::kOk, 4096},
+           {"query over", over, "b=1", RequestError::kTooManyVariables, 0},
+           {"body at the limit", "", at_limit, RequestError::kOk, 4096},
+           {"body over", "", over, RequestError::kTooManyVariables, 0},
+           {"both at the limit", at_limit, at_limit, RequestError::kOk, 8192},
+           {"empty pairs", "&&&" + at_limit + "&&", "&" + at_limit + std::string(9000, '&'),
+            RequestError::kOk, 8192},
+       }) {
+    host::CgiEnv env = PostEnv("application/x-www-form-urlencoded", std::to_string(r.body.size()));
+    env.query_string = r.query;
+    RequestLimits limits;
+    ASSERT_EQ(limits.max_vars, 4096u);
+    Request req;
+    int left = -1;
+    EXPECT_EQ(Load(env, r.body, req, &left, limits), r.error) << r.label;
+    EXPECT_EQ(req.vars.size(), r.vars) << r.label;
+    if (r.query.size() > at_limit.size() && r.error != RequestError::kOk) {
+      EXPECT_EQ(left, static_cast<int>(r.body.size())) << r.label << ": nothing may be read";
+    }
+  }
+}
+
+TEST(LoadRequest, UrlencodedBodyIsDecodedWhereItStands) {
+  const std::string body = "a=b%31&a&c=%41+d";
+  Request req;
+  ASSERT_EQ(
+      Load(PostEnv("application/x-www-form-urlencoded", std::to_string(body.size())), body, req),
+      RequestError::kOk);
+  ASSERT_EQ(req.vars.size(), 5u);
+  req.vars.erase(req.vars.begin(), req.vars.begin() + 2);  // the query string's
+  const std::vector<std::pair<std::string, std::string>> want = {
+      {"a", "b1"}, {"a", ""}, {"c", "A d"}};
+  EXPECT_EQ(Pairs(req, true), want);
 }
 
 TEST(LoadRequest, VariablesInOrderQueryThenBody) {
@@ -542,8 +663,8 @@ TEST(Variables, IntegerValues) {
   // clang-format on
   for (const Row& r : rows) {
     Request req;
-    req.vars.emplace_back("n", r.value);
-    req.vars.emplace_back("n", "1");  // only the first value counts
+    req.AddVar("n", r.value);
+    req.AddVar("n", "1");  // only the first value counts
     MCGI_SetRequest(std::move(req));
     EXPECT_EQ(MCGI_VarIntGet("n", -1), r.want) << '"' << OneLine(r.value) << '"';
   }
@@ -553,7 +674,7 @@ TEST(Variables, IntegerValues) {
 TEST(Variables, ManyNamesAndFileGet) {
   Request req;
   for (int i = 0; i < 3000; ++i) {
-    req.vars.emplace_back("newfile" + std::to_string(i % 256), std::to_string(i));
+    req.AddVar("newfile" + std::to_string(i % 256), std::to_string(i));
   }
   req.body = std::string("text\0data\0 and more than a short string", 40);
   req.parts.push_back({"t", "", false, "", req.body.data(), 4});
@@ -589,63 +710,91 @@ TEST(Variables, ManyNamesAndFileGet) {
 }
 
 // Runs MCGI_Load in a child with this environment and body; answers its
-// standard output and sets `status` to its exit status.
-std::string LoadInChild(const std::vector<std::pair<const char*, const char*>>& env,
-                        const std::string& body, int* status) {
+// standard output and sets `status` to its exit status. Without `send`, the
+// body is never written (nor its pipe closed) while the child runs; a child
+// that waits for it is stopped after ten seconds.
+std::string LoadInChild(const std::vector<std::pair<const char*, std::string>>& env,
+                        const std::string& body, int* status, bool send = true) {
   int in[2], out[2];
   EXPECT_EQ(pipe(in), 0);
   EXPECT_EQ(pipe(out), 0);
   pid_t pid = fork();
   if (pid == 0) {
-    for (const auto& [k, v] : env) setenv(k, v, 1);
+    for (const auto& [k, v] : env) setenv(k, v.c_str(), 1);
     host::ReloadEnv();
     dup2(in[0], 0);
     dup2(out[1], 1);
     for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
-    _exit(MCGI_Load() == RequestError::kOk ? 0 : 1);
+    alarm(10);
+    _exit(MCGI_Load([] { return !LoginUserId().empty(); }) == RequestError::kOk ? 0 : 1);
   }
   close(in[0]);
   close(out[1]);
-  EXPECT_EQ(write(in[1], body.data(), body.size()), static_cast<ssize_t>(body.size()));
-  close(in[1]);
+  if (send) {
+    EXPECT_EQ(write(in[1], body.data(), body.size()), static_cast<ssize_t>(body.size()));
+    close(in[1]);
+  }
   std::string text;
   char buf[4096];
   for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) text.append(buf, n);
   close(out[0]);
+  if (!send) close(in[1]);
   int ws = 0;
   waitpid(pid, &ws, 0);
   *status = WIFEXITED(ws) ? WEXITSTATUS(ws) : -1;
   return text;
 }
 
-TEST(MCGI_Load, ErrorAnswers) {
+TEST(MCGI_Load, Answers) {
   testing_support::TestRoot root;
   root.Site("RequestMaxKB = 1");
-  int status = -1;
-  EXPECT_EQ(LoadInChild({{"REQUEST_METHOD", "DELETE"}}, "", &status),
-            "Status: 405 Method Not Allowed\r\nContent-Type: text/plain\r\n\r\n"
-            "Only GET, HEAD and POST requests are accepted.\n");
-  EXPECT_EQ(status, 1);
-  EXPECT_EQ(LoadInChild({{"REQUEST_METHOD", "POST"},
-                         {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
-                         {"CONTENT_LENGTH", "1025"}},
-                        std::string(1025, 'x'), &status),
+  root.AddUser("alice");
+  const std::string form = "application/x-www-form-urlencoded";
+  struct Row {
+    const char* label;
+    std::vector<std::pair<const char*, std::string>> env;
+    std::string body;
+    std::string answer;
+    bool send = true;
+  };
+  auto post = [&form](std::string length, std::string user = "alice", std::string query = "") {
+    return std::vector<std::pair<const char*, std::string>>{{"REQUEST_METHOD", "POST"},
+                                                            {"CONTENT_TYPE", form},
+                                                            {"CONTENT_LENGTH", length},
+                                                            {"REMOTE_USER", user},
+                                                            {"QUERY_STRING", query}};
+  };
+  auto multipart = post("5");
+  multipart[1].second = "multipart/form-data; boundary=B";
+  for (const Row& r : std::vector<Row>{
+           {"method",
+            {{"REQUEST_METHOD", "DELETE"}, {"REMOTE_USER", "alice"}},
+            "",
+            "Status: 405 Method Not Allowed\r\nAllow: GET, HEAD, POST\r\n"
+            "Content-Type: text/plain\r\n\r\nOnly GET, HEAD and POST requests are accepted.\n"},
+           {"unknown user, body never sent", post("1024", "mallory"), std::string(1024, 'x'),
+            "Status: 403 Forbidden\r\nContent-Type: text/plain\r\n\r\nYou are not logged in.\n",
+            false},
+           {"no user, body never sent", post("1024", ""), "",
+            "Status: 403 Forbidden\r\nContent-Type: text/plain\r\n\r\nYou are not logged in.\n",
+            false},
+           {"too large", post("1025"), std::string(1025, 'x'),
             "Status: 413 Payload Too Large\r\nContent-Type: text/plain\r\n\r\n"
-            "The request body is larger than this site accepts.\n");
-  EXPECT_EQ(status, 1);
-  EXPECT_EQ(LoadInChild({{"REQUEST_METHOD", "POST"},
-                         {"CONTENT_TYPE", "multipart/form-data; boundary=B"},
-                         {"CONTENT_LENGTH", "5"}},
-                        "--B\r\n", &status),
+            "The request body is larger than this site accepts.\n"},
+           {"part without headers", multipart, "--B\r\n",
             "Status: 400 Bad Request\r\nContent-Type: text/plain\r\n\r\n"
-            "A part of the multipart request has no header block.\n");
-  EXPECT_EQ(status, 1);
-  EXPECT_EQ(LoadInChild({{"REQUEST_METHOD", "POST"},
-                         {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
-                         {"CONTENT_LENGTH", "1024"}},
-                        std::string(1024, 'x'), &status),
-            "");
-  EXPECT_EQ(status, 0);
+            "A part of the multipart request has no header block.\n"},
+           {"too many query variables, body never sent", post("1024", "alice", ManyVariables(4097)),
+            "",
+            "Status: 400 Bad Request\r\nContent-Type: text/plain\r\n\r\n"
+            "The request has too many variables.\n",
+            false},
+           {"accepted", post("1024", "alice", ManyVariables(4096)), std::string(1024, 'x'), ""},
+       }) {
+    int status = -1;
+    EXPECT_EQ(LoadInChild(r.env, r.body, &status, r.send), r.answer) << r.label;
+    EXPECT_EQ(status, r.answer.empty() ? 0 : 1) << r.label;
+  }
 }
 
 }  // namespace
