@@ -299,7 +299,7 @@ int VIR_ScanParts(AVS_Context& ctx, int action, const MIME_Part* tree, const cha
     int n = MIME_ReplaceParts(data, length, items, &rebuilt);
     *out_length = n;
     // The caller's own text stands for a message that could not be rebuilt.
-    *out = n == -1 ? const_cast<char*>(data) : rebuilt;
+    *out = rebuilt != nullptr ? rebuilt : const_cast<char*>(data);
     errno = saved;
   }
   return result;

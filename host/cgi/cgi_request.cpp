@@ -138,13 +138,14 @@ RequestError ParseUrlEncodedInPlace(char* text, std::size_t length, const Reques
     std::size_t n = MCGI_URIUnescape(at, static_cast<std::size_t>(name_end - at));
     at[n] = '\0';
     FormVar var{{at, n}, {}};
+    constexpr std::size_t value_length_none = 0;
     if (eq) {
       char* value = eq + 1;
       std::size_t v = MCGI_URIUnescape(value, static_cast<std::size_t>(amp - value));
       value[v] = '\0';
       var.value = {value, v};
     } else {
-      var.value = {at + n, 0};  // the name's NUL
+      var.value = std::string_view(at + n, value_length_none);  // empty, at the name's NUL
     }
     req.vars.push_back(var);
     at = amp == end ? end : amp + 1;

@@ -128,7 +128,6 @@ std::string MSTR_Decode(char* text) {
     if (!drop && at > r) {
       std::memmove(s + w, s + r, at - r);
       w += at - r;
-      after_word = false;
     }
     r = at;
     if (r == n) break;
