@@ -1,10 +1,13 @@
 // Files inside TNEF parts become parts of their own.
 #include "common/mime/tnef_parts.h"
 
+#include <iconv.h>
+
 #include <cstdint>
 #include <cstring>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "common/mime/content_type.h"
 #include "common/mime/mime_internal.h"
@@ -68,23 +71,72 @@ int PriorityOf(std::uint16_t id) {
   }
 }
 
-// How the bytes of a name are walked when it is made safe: by its charset,
-// so that no byte inside a two-byte character is taken for a separator.
-int SchemeOf(std::uint32_t code_page, bool utf8) {
-  if (utf8) return kSchemeUtf8;
-  switch (code_page) {
-    case 932:
-      return kSchemeShiftJis;
-    case 950:
-      return kSchemeBig5;
-    case 51932:
-      return kSchemeEuc;
-    case 65001:
-      return kSchemeUtf8;
-    default:
-      return kSchemeSingleByte;
+// Names in the stream's code page become UTF-8, so that no byte of a
+// two-byte character is ever taken for (or left to look like) a separator.
+// One converter serves a stream: its files share the code page.
+class NameConverter {
+ public:
+  explicit NameConverter(std::uint32_t code_page) : code_page_(code_page) {}
+  ~NameConverter() {
+    if (cd_ != kNone) iconv_close(cd_);
   }
-}
+  NameConverter(const NameConverter&) = delete;
+  NameConverter& operator=(const NameConverter&) = delete;
+
+  // The name as UTF-8; false when it is not, and cannot be converted (no or
+  // an unknown code page, or bytes that are not text of it).
+  bool ToUtf8(const char* name, std::string& out) {
+    out = name;
+    if (code_page_ == kUtf8CodePage || IsAscii(name)) return true;
+    if (!Open()) return false;
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    std::string buffer(out.size() * 4 + 8, '\0');
+    char* in = out.data();
+    std::size_t in_left = out.size();
+    char* to = buffer.data();
+    std::size_t to_left = buffer.size();
+    if (iconv(cd_, &in, &in_left, &to, &to_left) == static_cast<std::size_t>(-1) ||
+        iconv(cd_, nullptr, nullptr, &to, &to_left) == static_cast<std::size_t>(-1)) {
+      out = name;
+      return false;
+    }
+    buffer.resize(buffer.size() - to_left);
+    out = std::move(buffer);
+    return true;
+  }
+
+ private:
+  static constexpr std::uint32_t kUtf8CodePage = 65001;
+  inline static const iconv_t kNone = reinterpret_cast<iconv_t>(-1);
+
+  static bool IsAscii(const char* text) {
+    for (const auto* p = reinterpret_cast<const unsigned char*>(text); *p != 0; ++p) {
+      if (*p >= 0x80) return false;
+    }
+    return true;
+  }
+
+  // The Windows code page by its number ("CP932"), else by the table's
+  // charset name; the UTF-16 code pages describe no byte names.
+  bool Open() {
+    if (tried_) return cd_ != kNone;
+    tried_ = true;
+    if (code_page_ == 0 || code_page_ == 1200 || code_page_ == 1201) return false;
+    std::string number = "CP" + std::to_string(code_page_);
+    cd_ = iconv_open("UTF-8", number.c_str());
+    if (cd_ == kNone) {
+      char charset[kCharsetSize];
+      TnefAttachment probe;
+      probe.code_page = code_page_;
+      if (TNEF_AttachCharset(probe, charset, sizeof charset) == 0) cd_ = iconv_open("UTF-8", charset);
+    }
+    return cd_ != kNone;
+  }
+
+  std::uint32_t code_page_;
+  iconv_t cd_ = kNone;
+  bool tried_ = false;
+};
 
 void CopyCut(const std::string& text, char* out, std::size_t size) {
   std::size_t n = text.size() < size - 1 ? text.size() : size - 1;
@@ -93,9 +145,10 @@ void CopyCut(const std::string& text, char* out, std::size_t size) {
 }
 
 // Names the new part's header (h->number is already set): the charset of
-// the stream's code page, the name (or a generated one), made safe, and the
-// content type and class.
-void NameFile(MIME_Header* h, const TnefAttachment& file, const char* data, MIME_Env& env) {
+// the stream's code page, the name (or a generated one) as safe UTF-8 text,
+// and the content type and class.
+void NameFile(MIME_Header* h, const TnefAttachment& file, const char* data,
+              NameConverter& converter, MIME_Env& env) {
   char charset[kCharsetSize];
   if (TNEF_AttachCharset(file, charset, sizeof charset) == 0) {
     int value = MLC_CharsetWEncToValue(charset);
@@ -109,9 +162,12 @@ void NameFile(MIME_Header* h, const TnefAttachment& file, const char* data, MIME
   bool utf8 = false;
   TNEF_AttachName(file, name, sizeof name, &utf8);
   if (name[0] != '\0') {
+    // Unconverted bytes are walked one by one: each byte above 0x7F stands alone.
+    std::string text = name;
+    if (!utf8) utf8 = converter.ToUtf8(name, text);
+    char* copy = PoolStrDup(env.pool, text.data(), text.size());
     // Made safe first, so that the type comes from the name the part keeps.
-    char* copy = PoolStrDup(env.pool, name, std::strlen(name));
-    h->filename = MIME_SafeName(env, copy, SchemeOf(file.code_page, utf8));
+    h->filename = MIME_SafeName(env, copy, utf8 ? kSchemeUtf8 : kSchemeSingleByte);
     MIME_TnefType(h, data, file.data.size(), env);
   } else {
     MIME_TnefType(h, data, file.data.size(), env);
@@ -202,6 +258,7 @@ MIME_Part* MIME_TnefExpand(MIME_Part* part, MIME_Env& env) {
   }
   if ((stream.status & kTnefFileLimit) != 0) env.status |= kMimeTooMany;
 
+  NameConverter converter(stream.code_page);
   MIME_Part* last = part;
   for (const TnefAttachment& file : stream.files) {
     MIME_Part* added = MIME_NewPart(env);
@@ -212,7 +269,7 @@ MIME_Part* MIME_TnefExpand(MIME_Part* part, MIME_Env& env) {
     MIME_Number(h, env);
     // The file's bytes stay where they are, inside the TNEF part's body.
     char* data = part->body + (file.data.data() - base);
-    NameFile(h, file, data, env);
+    NameFile(h, file, data, converter, env);
     added->body = data;
     added->body_length = static_cast<int>(file.data.size());
     added->end = part->body + part->body_length;

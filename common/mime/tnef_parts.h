@@ -4,6 +4,14 @@
 // after the TNEF part (before its former next sibling), numbered, named,
 // typed and classed like any other file part. The TNEF part itself stays as
 // it was.
+//
+// File names are UTF-8: names from UTF-16 properties are converted by the
+// reader, names in the stream's code page with iconv (as "CP<number>", else
+// by the code page's charset name); a name that cannot be converted keeps its
+// bytes. Every name is then made a safe file name (MLG_SafeFileName: no "/",
+// "\", control bytes, never empty, "." or ".."), walked as UTF-8 or, when
+// unconverted, byte by byte. The part's charset name is still that of the
+// stream's code page, when the host knows it.
 #pragma once
 
 #include <cstddef>

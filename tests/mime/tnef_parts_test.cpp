@@ -282,9 +282,14 @@ TEST(TnefParts, SafeNames) {
       {"Utf16Slash",
        Stream().File().Data("x").Properties(Props().Unicode(0x3707, Utf16("C:\\dir/\xe9.txt"))),
        "C__dir_\xc3\xa9.txt"},
-      // Shift_JIS "so" has 0x5C as its second byte: not a separator.
-      {"ShiftJisTrailByte", Stream().CodePage(932).File().Title("\x83\x5c.txt").Data("x"),
-       "\x83\x5c.txt"},
+      // Names in the code page become UTF-8: the Shift_JIS character 0x95 0x5C
+      // holds no backslash any more, and survives whole.
+      {"ShiftJisTrailByte", Stream().CodePage(932).File().Title("\x95\x5c.txt").Data("x"),
+       "\xe8\xa1\xa8.txt"},
+      {"Windows1252", titled("caf\xe9.txt"), "caf\xc3\xa9.txt"},
+      {"NotTextOfTheCodePage", Stream().CodePage(932).File().Title("\x81\x5c\xff.txt").Data("x"),
+       "\x81_\xff.txt"},
+      {"NoCodePage", Stream().File().Title("\x95\x5c.txt").Data("x"), "\x95_.txt"},
       {"Long300KeptWhole", titled(long300), long300.c_str()},
       {"EmptyGetsAGeneratedName", titled(""), "00.txt"},
   };
