@@ -40,7 +40,8 @@ void ReadStream(const std::uint8_t* data, std::size_t size, std::size_t max_file
   Check(stream.files.size() <= max_files);
   for (const TnefAttachment& file : stream.files) {
     Check(!file.data.empty());
-    Check(file.data.data() >= bytes.get() && file.data.data() + file.data.size() <= bytes.get() + size);
+    Check(file.data.data() >= bytes.get() &&
+          file.data.data() + file.data.size() <= bytes.get() + size);
     unsigned char sum = 0;
     for (unsigned char b : file.data) sum ^= b;
     g_sink = sum;
@@ -81,7 +82,8 @@ void Expand(const std::uint8_t* data, std::size_t size) {
   for (const MIME_Part* p = env.root.next; p != nullptr; p = p->next) {
     ++added;
     Check(p->header != nullptr && p->body_length > 0);
-    Check(p->body >= env.root.body && p->body + p->body_length <= env.root.body + env.root.body_length);
+    Check(p->body >= env.root.body &&
+          p->body + p->body_length <= env.root.body + env.root.body_length);
     Check(SafeName(p->header->filename));
     Check(p->header->content_type != nullptr && p->header->cls != kClassTnef);
   }

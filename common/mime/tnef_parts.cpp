@@ -29,29 +29,30 @@ struct CodePage {
 
 // OEM code pages and the charset names that stand for them.
 constexpr CodePage kCodePages[] = {
-    {852, "ibm852"},          {866, "ibm866"},
-    {874, "windows-874"},     {932, "shift-jis"},
-    {936, "gb2312"},          {949, "ks_c_5601"},
-    {950, "big5"},            {1200, "unicode"},
-    {1201, "unicodeFEFF"},    {1250, "windows-1250"},
-    {1251, "windows-1251"},   {1252, "windows-1252"},
-    {1253, "windows-1253"},   {1254, "windows-1254"},
-    {1255, "windows-1255"},   {1256, "windows-1256"},
-    {1257, "windows-1257"},   {1258, "windows-1258"},
-    {20105, "irv"},           {20106, "DIN_66003"},
-    {20107, "SEN_850200_B"},  {20108, "NS_4551-1"},
-    {20866, "koi8-r"},        {28591, "iso-8859-1"},
-    {28592, "iso-8859-2"},    {28593, "iso-8859-3"},
-    {28594, "iso-8859-4"},    {28595, "iso-8859-5"},
-    {28596, "iso-8859-6"},    {28597, "iso-8859-7"},
-    {28598, "iso-8859-8"},    {50000, "x-user-defined"},
-    {50220, "iso-2022-jp"},   {50221, "csISO2022JP"},
-    {50222, "iso-2022-jp"},   {50225, "iso-2022-kr"},
-    {50932, "_autodetect"},   {50949, "_autodetect_kr"},
-    {51932, "x-euc"},         {51949, "euc-kr"},
-    {52936, "hz-gb-2312"},    {65000, "utf-7"},
+    {852, "ibm852"},        {866, "ibm866"},           {874, "windows-874"},
+    {932, "shift-jis"},     {936, "gb2312"},           {949, "ks_c_5601"},
+    {950, "big5"},          {1200, "unicode"},         {1201, "unicodeFEFF"},
+    {1250, "windows-1250"}, {1251, "windows-1251"},    {1252, "windows-1252"},
+    {1253, "windows-1253"}, {1254, "windows-1254"},    {1255, "windows-1255"},
+    {1256, "windows-1256"}, {1257, "windows-1257"},    {1258, "windows-1258"},
+    {20105, "irv"},         {20106, "DIN_66003"},      {20107, "SEN_850200_B"},
+    {20108, "NS_4551-1"},   {20866, "koi8-r"},         {28591, "iso-8859-1"},
+    {28592, "iso-8859-2"},  {28593, "iso-8859-3"},     {28594, "iso-8859-4"},
+    {28595, "iso-8859-5"},  {28596, "iso-8859-6"},     {28597, "iso-8859-7"},
+    {28598, "iso-8859-8"},  {50000, "x-user-defined"}, {50220, "iso-2022-jp"},
+    {50221, "csISO2022JP"}, {50222, "iso-2022-jp"},    {50225, "iso-2022-kr"},
+    {50932, "_autodetect"}, {50949, "_autodetect_kr"}, {51932, "x-euc"},
+    {51949, "euc-kr"},      {52936, "hz-gb-2312"},     {65000, "utf-7"},
     {65001, "utf-8"},
 };
+
+// The charset name of a code page; null when the table does not list it.
+const char* CharsetOf(std::uint32_t code_page) {
+  for (const CodePage& row : kCodePages) {
+    if (row.number == code_page) return row.charset;
+  }
+  return nullptr;
+}
 
 // Name priorities.
 constexpr int kPriorityDefault = 0;
@@ -124,11 +125,8 @@ class NameConverter {
     if (code_page_ == 0 || code_page_ == 1200 || code_page_ == 1201) return false;
     std::string number = "CP" + std::to_string(code_page_);
     cd_ = iconv_open("UTF-8", number.c_str());
-    if (cd_ == kNone) {
-      char charset[kCharsetSize];
-      TnefAttachment probe;
-      probe.code_page = code_page_;
-      if (TNEF_AttachCharset(probe, charset, sizeof charset) == 0) cd_ = iconv_open("UTF-8", charset);
+    if (cd_ == kNone && CharsetOf(code_page_) != nullptr) {
+      cd_ = iconv_open("UTF-8", CharsetOf(code_page_));
     }
     return cd_ != kNone;
   }
@@ -212,13 +210,10 @@ int TNEF_AttachName(const TnefAttachment& file, char* out, std::size_t size, boo
 int TNEF_AttachCharset(const TnefAttachment& file, char* out, std::size_t size) {
   if (out == nullptr || size == 0) return kTnefBadArgument;
   out[0] = '\0';
-  for (const CodePage& row : kCodePages) {
-    if (row.number == file.code_page) {
-      CopyCut(row.charset, out, size);
-      return 0;
-    }
-  }
-  return kTnefUnlistedCodePage;
+  const char* charset = CharsetOf(file.code_page);
+  if (charset == nullptr) return kTnefUnlistedCodePage;
+  CopyCut(charset, out, size);
+  return 0;
 }
 
 const char* MIME_TnefType(MIME_Header* h, const char* data, std::size_t size, MIME_Env& env) {

@@ -41,8 +41,7 @@ MIME_Part* MIME_TnefExpand(MIME_Part* part, MIME_Env& env);
 // size - 1 bytes; `utf8` (when given) tells whether the name came from a
 // UTF-16 property and is UTF-8, rather than in the stream's code page.
 // 0, or kTnefBadArgument.
-int TNEF_AttachName(const TnefAttachment& file, char* out, std::size_t size,
-                    bool* utf8 = nullptr);
+int TNEF_AttachName(const TnefAttachment& file, char* out, std::size_t size, bool* utf8 = nullptr);
 
 // The charset name of the file's code page ("big5" for 950) into `out`, cut
 // to size - 1 bytes. 0; kTnefUnlistedCodePage (out "") for a code page the
@@ -54,5 +53,4 @@ int TNEF_AttachCharset(const TnefAttachment& file, char* out, std::size_t size);
 // class it gives (image/tiff 16, image 4, video 13, audio 14,
 // application/x-shockwave-flash 15, text/plain and text/enriched 2,
 // text/html 3, text/x-vcard 10, anything else 9) and answers it.
-const char* MIME_TnefType(MIME_Header* header, const char* data, std::size_t size,
-                          MIME_Env& env);
+const char* MIME_TnefType(MIME_Header* header, const char* data, std::size_t size, MIME_Env& env);

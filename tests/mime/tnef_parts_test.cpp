@@ -24,10 +24,10 @@ using mime_test::Body;
 using mime_test::Parsed;
 using mime_test::Parts;
 using mime_test::TypeWord;
+using testing_support::Visible;
 using tnef_test::Props;
 using tnef_test::Stream;
 using tnef_test::Utf16;
-using testing_support::Visible;
 
 const auto* const kRoot = ::testing::AddGlobalTestEnvironment(new mime_test::TypesRoot);
 
@@ -153,8 +153,8 @@ TEST(TnefParts, OnlyTheExpandOptionExpands) {
       "Content-Type: multipart/mixed; boundary=o\n\n--o\nContent-Type: message/rfc822\n"
       "Content-Disposition: attachment\n\n" +
       text + "--o--\n";
-  for (Case c : {Case{0x201, 1}, Case{0x201 | kMimeMessagesWhole, 0},
-                 Case{0x201 | kMimeSkipMessages, 0}}) {
+  for (Case c :
+       {Case{0x201, 1}, Case{0x201 | kMimeMessagesWhole, 0}, Case{0x201 | kMimeSkipMessages, 0}}) {
     SCOPED_TRACE(c.options);
     Parsed p(forwarded, c.options);
     EXPECT_EQ(Added(p.env).size(), c.added);
@@ -181,13 +181,14 @@ TEST(TnefParts, NamePriorities) {
       {"Title", file().Title("t.txt"), "t.txt"},
       {"LongNameOverTitle", file().Title("T.TXT").Properties(Props().String8(0x3707, "long.txt")),
        "long.txt"},
-      {"LongNameBeforeTheTitle", Stream().File().Properties(Props().String8(0x3707, "l.txt"))
-                                     .Title("t.txt").Data("x"),
+      {"LongNameBeforeTheTitle",
+       Stream().File().Properties(Props().String8(0x3707, "l.txt")).Title("t.txt").Data("x"),
        "l.txt"},
       {"ExtensionOnly", file().Properties(Props().String8(0x3703, ".doc")), "Untitled.doc"},
       {"ExtensionThenFileName",
        file().Properties(Props().String8(0x3703, ".doc").String8(0x3704, "F.DOC")), "F.DOC"},
-      {"ExtensionNotAfterTitle", file().Title("t").Properties(Props().String8(0x3703, ".doc")), "t"},
+      {"ExtensionNotAfterTitle", file().Title("t").Properties(Props().String8(0x3703, ".doc")),
+       "t"},
       {"ExtensionNotAfterFileName",
        file().Properties(Props().String8(0x3704, "F.DOC").String8(0x3703, ".doc")), "F.DOC"},
       {"DisplayOverFileName",
@@ -203,8 +204,8 @@ TEST(TnefParts, NamePriorities) {
       {"EmptyDisplayNameWins", file().Title("t").Properties(Props().String8(0x3001, "")), ""},
       {"Utf16Name", file().Properties(Props().Unicode(0x3707, Utf16("caf\xe9.txt"))),
        "caf\xc3\xa9.txt", true},
-      {"Utf16Extension", file().Properties(Props().Unicode(0x3703, Utf16(".txt"))),
-       "Untitled.txt", true},
+      {"Utf16Extension", file().Properties(Props().Unicode(0x3703, Utf16(".txt"))), "Untitled.txt",
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -277,7 +278,11 @@ TEST(TnefParts, SafeNames) {
       {"Backslashes", titled("..\\..\\evil.exe"), "_.._evil.exe"},
       {"Dot", titled("."), "_"},
       {"DotDot", titled(".."), "_"},
-      {"ControlBytes", titled("a\x01" "b\x7f" "c\x1f.txt"), "a_b_c_.txt"},
+      {"ControlBytes",
+       titled("a\x01"
+              "b\x7f"
+              "c\x1f.txt"),
+       "a_b_c_.txt"},
       {"Quoted", titled("\"quoted.txt\""), "quoted.txt"},
       {"Utf16Slash",
        Stream().File().Data("x").Properties(Props().Unicode(0x3707, Utf16("C:\\dir/\xe9.txt"))),
@@ -370,7 +375,8 @@ TEST(TnefParts, DamagedStreamsLeaveTheRestAsItWas) {
       {"NotTnef", "PK\x03\x04 a zip", {}},
       {"CutInTheTitle", good.bytes().substr(0, 20), {}},
       {"CutInTheData", good.bytes().substr(0, good.bytes().size() - 6), {"first "}},
-      {"LengthMax", Stream(good).File().CutAttr(tnef_test::kData, 0xffffffff, "rest").bytes(),
+      {"LengthMax",
+       Stream(good).File().CutAttr(tnef_test::kData, 0xffffffff, "rest").bytes(),
        {file_a, "rest"}},
       {"BadChecksums", Stream().File().Attr(tnef_test::kData, file_a, 2, false).bytes(), {file_a}},
   };
@@ -467,10 +473,10 @@ const Difference kDifferences[] = {
 };
 
 TEST(TnefParts, RealSamplesAgreeWithTheTnefProgram) {
-  const char* samples[] = {"IPM-DistList", "MAPI_ATTACH_DATA_OBJ", "MAPI_OBJECT",
-                           "bad_checksum", "body",                 "duplicate_filename",
-                           "multi-name-property", "one-file",      "triples",
-                           "unicode-mapi-attr-name"};
+  const char* samples[] = {
+      "IPM-DistList", "MAPI_ATTACH_DATA_OBJ",  "MAPI_OBJECT",         "bad_checksum",
+      "body",         "duplicate_filename",    "multi-name-property", "one-file",
+      "triples",      "unicode-mapi-attr-name"};
   for (const char* sample : samples) {
     SCOPED_TRACE(sample);
     Parsed p(Message(ReadFile(kCorpus / (std::string(sample) + ".tnef"))), 0x7ef);

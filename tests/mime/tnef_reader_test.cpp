@@ -12,11 +12,11 @@
 
 namespace {
 
+using testing_support::Visible;
 using tnef_test::Le32;
 using tnef_test::Props;
 using tnef_test::Stream;
 using tnef_test::Utf16;
-using testing_support::Visible;
 
 std::string Data(const TnefAttachment& f) {
   return std::string(reinterpret_cast<const char*>(f.data.data()), f.data.size());
@@ -96,7 +96,8 @@ TEST(TnefReader, PropertyValuesAndTheirStreamOrder) {
        {{0x3704, "two"}, {0x3001, "d"}}},
       {"FirstExtensionWins", Props().String8(0x3703, ".a").String8(0x3703, ".b"), {{0x3703, ".a"}}},
       {"String8StopsAtNul", Props().String8(0x3707, std::string("ab\0cd", 5)), {{0x3707, "ab"}}},
-      {"UnicodeAsciiIsWhole", Props().Unicode(0x3707, Utf16("report.pdf")),
+      {"UnicodeAsciiIsWhole",
+       Props().Unicode(0x3707, Utf16("report.pdf")),
        {{0x3707, "report.pdf"}}},
       {"NonStringNamesIgnored", Props().Binary(0x3707, "bin").Long(0x3704, 7), {}},
   };
@@ -127,8 +128,8 @@ TEST(TnefReader, Utf16Conversion) {
       {"SurrogatePair", std::string("\x3d\xd8\x00\xde", 4), "\xf0\x9f\x98\x80"},
       {"LoneHighSurrogate", std::string("\x3d\xd8x\x00", 4), "\xef\xbf\xbdx"},
       {"LoneLowSurrogate", std::string("\x00\xde", 2), "\xef\xbf\xbd"},
-      {"StopsAtNul", std::string("a\x00\x00\x00" "b\x00", 6), "a"},
-      {"OddByteIgnored", std::string("a\x00" "b", 3), "a"},
+      {"StopsAtNul", std::string("a\0\0\0b\0", 6), "a"},
+      {"OddByteIgnored", std::string("a\0b", 3), "a"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -56,9 +56,9 @@ std::vector<std::uint64_t> Fnv1a64All(const std::vector<std::string_view>& bodie
     work[lane] += bodies[i].size();
   }
   struct Lane {
-    std::size_t next = 0;      // position in its queue
-    std::size_t body = 0;      // the body being hashed
-    std::size_t at = 0;        // bytes of it hashed
+    std::size_t next = 0;  // position in its queue
+    std::size_t body = 0;  // the body being hashed
+    std::size_t at = 0;    // bytes of it hashed
     bool busy = false;
   } lanes[kLanes];
   // Moves a lane to its next non-empty body; false when it has none.
@@ -159,7 +159,9 @@ void PrintTree(const MIME_Part& root) {
   bodies.reserve(parts.size());
   for (auto [part, depth] : parts) bodies.push_back(BodyOf(*part));
   std::vector<std::uint64_t> hashes = Fnv1a64All(bodies);
-  for (std::size_t i = 0; i < parts.size(); ++i) PrintPart(*parts[i].first, parts[i].second, hashes[i]);
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    PrintPart(*parts[i].first, parts[i].second, hashes[i]);
+  }
 }
 
 // A hexadecimal option word, with or without "0x"; false when it is not one.
@@ -217,7 +219,8 @@ class MessageText {
     const auto size = static_cast<std::size_t>(st.st_size);
     // An anonymous region one byte longer, with the file mapped over its
     // start: the byte after the file is always there and zero.
-    void* base = mmap(nullptr, size + 1, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* base =
+        mmap(nullptr, size + 1, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (base == MAP_FAILED) return false;
     if (mmap(base, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED, fd, 0) == MAP_FAILED) {
       munmap(base, size + 1);

@@ -273,8 +273,7 @@ class Reader {
     // Only the first extension counts (it is appended to the default name
     // only while no other name has been seen); of the other ids the last.
     if (same != props.end() && id == kTnefPropAttachExtension) return;
-    TnefProperty p{id, type,
-                   type == kTnefTypeUnicode ? TNEF_Utf16ToUtf8(value) : String8(value)};
+    TnefProperty p{id, type, type == kTnefTypeUnicode ? TNEF_Utf16ToUtf8(value) : String8(value)};
     if (same != props.end()) {
       *same = std::move(p);
     } else {
