@@ -156,6 +156,8 @@ struct MIME_Header {
 // boundary, a header without blank line): sub-parts never overlap their
 // siblings, so decoding one in place never touches another. (Messages of one
 // text are siblings too; a multipart message keeps the text end as its end.)
+// The parts made from a TNEF part's files have no header text; their bodies
+// are views into the TNEF part's body (tnef_parts.h), read by body_length.
 struct MIME_Part {
   int offset;       // header start minus message start
   int length;       // end minus header start; never negative after the walk
@@ -168,6 +170,9 @@ struct MIME_Part {
   MIME_Part* next;
   MIME_Part* child;
 };
+
+struct MIME_Env;
+MIME_Part* MIME_TnefExpand(MIME_Part* part, MIME_Env& env);
 
 struct MIME_Env {
   int strip_cr = 1;
@@ -194,9 +199,11 @@ struct MIME_Env {
   char* text_end = nullptr;  // message start plus length (a NUL is there)
   int parts = 0;             // parts made, against kMimeMaxParts
   int fields = 0;            // header fields split, against kMimeMaxFields
-  // Expands a TNEF part (class 17) when option 0x200 is set; answers the part
-  // the walk goes on with. Null: TNEF parts stay whole.
-  MIME_Part* (*tnef_expand)(MIME_Part* part, MIME_Env& env) = nullptr;
+  // Expands a TNEF part (class 17) when option 0x200 is set (see
+  // tnef_parts.h): adds the part's files as complete parts after it. The
+  // walk does not visit them; it goes on with the part's former next sibling.
+  // Null: TNEF parts stay whole.
+  MIME_Part* (*tnef_expand)(MIME_Part* part, MIME_Env& env) = &MIME_TnefExpand;
 };
 
 // 0, or -1 for a null text or one longer than kMimeMaxText. The text must be

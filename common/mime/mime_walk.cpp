@@ -216,7 +216,10 @@ void WalkPart(MIME_Part* part, MIME_Env& env, MIME_Part*& next) {
   MIME_PartName(h, env);
 
   if ((options & kMimeExpandTnef) != 0 && h->cls == kClassTnef && env.tnef_expand != nullptr) {
-    next = env.tnef_expand(part, env);
+    // The walk goes on with the part's former next sibling: the added parts
+    // are complete, and their bodies are files' bytes inside the TNEF part's
+    // body, whose lengths must not be recomputed from the text's pointers.
+    env.tnef_expand(part, env);
   }
 
   if ((options & kMimeRefineClasses) != 0) {

@@ -337,11 +337,15 @@ TEST(MimeWalk, EmptyBodiesAreTextsOfTheirOwn) {
 int tnef_calls = 0;
 MIME_Part* CountTnef(MIME_Part* part, MIME_Env&) {
   ++tnef_calls;
-  return part->next;
+  return nullptr;
 }
 
-TEST(MimeWalk, TnefHookDecidesWhereTheWalkGoesOn) {
-  std::string text = Multipart("--b\nContent-Type: application/ms-tnef\n\nx\n");
+// The walk goes on with the TNEF part's next sibling, whatever the expansion
+// answers (the parts it adds are complete and not walked).
+TEST(MimeWalk, TnefHookRunsOnceAndTheWalkGoesOn) {
+  std::string text = Multipart(
+      "--b\nContent-Type: application/ms-tnef\n\nx\n"
+      "--b\nContent-Type: application/pdf; name=after.pdf\n\ny\n");
   MIME_Env env;
   env.options = kMimeDefaultOptions | kMimeExpandTnef;
   env.tnef_expand = &CountTnef;
@@ -349,6 +353,7 @@ TEST(MimeWalk, TnefHookDecidesWhereTheWalkGoesOn) {
   MIME_Parse(env);
   EXPECT_EQ(tnef_calls, 1);
   EXPECT_EQ(env.root.child->header->cls, kClassTnef);
+  EXPECT_STREQ(env.root.child->next->header->filename, "after.pdf");
   MIME_Free(env);
 }
 
