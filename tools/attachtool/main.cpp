@@ -12,6 +12,7 @@ int TypeCommand(int argc, char** argv);
 int CompileMagicCommand(int argc, char** argv);
 int MimeCommand(int argc, char** argv);
 int ScanCommand(int argc, char** argv);
+int DirCommand(int argc, char** argv);
 
 namespace {
 
@@ -48,6 +49,20 @@ constexpr Command kCommands[] = {
      "written to FILE. Exit status 0 clean, 1 infected, 2 not scanned (the\n"
      "engine could not be opened, or it answered an error).",
      ScanCommand},
+    {"dir", "dir [--as USER] [--assign TEXT] [--conf PATH] OP [ARG...]",
+     "Opens a directory context as the programs do (MDS_Init with PATH and TEXT;\n"
+     "the session of a login of USER, or none), calls OP once and closes it.\n"
+     "OP is one of the 25 operations without \"MDS_\" (GroupUListGet ID,\n"
+     "UserGListGet USER, GroupCreate ID [F2..F8], UserCreate USER PASSWORD ID\n"
+     "[KEY=VALUE...], ...) or an application function by its name\n"
+     "(MDSAP_IsInGroupTree USER GROUP, MDSAP_FwdGet ACCOUNT, ...). \"(null)\"\n"
+     "passes a null string; KEY is a .userinfo key (UID ... UCUSTOM8).\n"
+     "Prints \"result\", TAB and the answer, the output lines (after an answer\n"
+     "of 0), then \"close\", TAB and MDS_Close's answer; TAB, CR, LF and \\ in\n"
+     "values are written \\t, \\r, \\n and \\\\. Exit status 0 when OP answered\n"
+     "0, 1 otherwise; 2 for a usage error or when the context cannot be opened\n"
+     "(nothing on standard output).",
+     DirCommand},
 };
 
 void PrintUsage(std::FILE* out) {
