@@ -81,6 +81,11 @@ RewriteResult LockedRewrite(const std::string& path, const RewriteOptions& optio
     }
     if (MFILE_Lock(fd.get(), kLockExclusive) != 0) return Fail(RewriteStatus::kOpenFailed, path);
     if (!StillLinked(fd.get(), path)) continue;
+    struct stat st;
+    if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<std::size_t>(st.st_size) > options.max_size) {
+      return Fail(RewriteStatus::kOpenFailed, path);
+    }
     std::string text;
     if (!ReadFd(fd.get(), text)) return Fail(RewriteStatus::kOpenFailed, path);
     if (!change(text)) return {};

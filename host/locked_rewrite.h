@@ -11,6 +11,7 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -37,6 +38,8 @@ struct RewriteOptions {
   // without a lock, and only when it asks for a write is the file created and
   // `change` run again under the lock.
   bool create = true;
+  // A larger file is not read (kOpenFailed).
+  std::size_t max_size = std::size_t{64} << 20;
 };
 
 // `change` edits the text and answers true when the new text is to be
