@@ -41,6 +41,11 @@ std::vector<std::string> LgrpUserLines(std::string_view text);
 RewriteResult LgrpRewrite(const std::string& dir, const char* file, const char* prefix,
                           bool create, const std::function<bool(std::string&)>& change);
 
+// Makes the folders of the tree down to the group's (mode 0770; errors are
+// left to the next step). False when the domain of a multi-domain tree has no
+// folder.
+bool LgrpMakeTree(std::string_view group);
+
 // A user's Group.list path; the id must be well-formed.
 std::string LgrpUserListPath(std::string_view user);
 

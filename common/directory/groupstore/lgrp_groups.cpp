@@ -32,9 +32,9 @@ std::string Join(const std::vector<LGRP_Group>& records) {
   return text;
 }
 
-// Makes the folders down to the parent's (mode 0770, errors left to the next
-// step). False when the domain of a multi-domain tree has no folder.
-bool MakeTree(std::string_view parent) {
+}  // namespace
+
+bool LgrpMakeTree(std::string_view parent) {
   LgrpSplitId s = LgrpSplit(parent);
   std::string dir;
   if (isMultiDomain() && !s.domain.empty()) {
@@ -58,6 +58,8 @@ bool MakeTree(std::string_view parent) {
   }
   return true;
 }
+
+namespace {
 
 // Creates the first free numbered folder below `dir`: its number, 0 when none
 // could be made.
@@ -86,7 +88,7 @@ int LGRP_AddGroup(LGRP_Group& record) {
   const std::string parent = record.id;
   std::optional<std::string> dir = LGRP_GroupDir(parent);
   if (!dir) return kLgrpBadId;
-  if (!MakeTree(parent)) return kLgrpFileError;
+  if (!LgrpMakeTree(parent)) return kLgrpFileError;
   int code = kLgrpOk;
   unsigned number = 0;
   // The name check, the new number and the new line under one lock: two

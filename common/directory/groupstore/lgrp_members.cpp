@@ -19,6 +19,8 @@ int AddUserLine(std::string_view group, std::string_view user, const char* file,
                 const char* prefix, const char* who) {
   std::optional<std::string> dir = LGRP_GroupDir(group);
   if (!dir) return kLgrpBadId;
+  // The root's folder is made when its first member or administrator comes.
+  if (LgrpSplit(group).path == "/") LgrpMakeTree(group);
   bool held = false;
   RewriteResult r = LgrpRewrite(*dir, file, prefix, true, [&](std::string& text) {
     held = Holds(text, user);
