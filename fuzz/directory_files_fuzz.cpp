@@ -19,8 +19,8 @@
 #include "common/directory/groupstore/lgrp_files.h"
 #include "common/directory/mds.h"
 #include "host/files.h"
-#include "host/strings.h"
 #include "host/process.h"
+#include "host/strings.h"
 #include "host/user_info.h"
 
 namespace {
@@ -183,12 +183,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);
   MdsSession dir(nullptr, nullptr);
   Check(dir.ok(), "context");
-  switch (data[0] % 5) {
-    case 0: GroupList(rest, dir.get()); break;
-    case 1: UserGroupList(rest, dir.get()); break;
-    case 2: UserInfo(rest); break;
-    case 3: Forward(rest, dir.get()); break;
-    default: UserList(rest, dir.get()); break;
+  switch (static_cast<unsigned char>(data[0] - '0') % 5) {
+    case 0:
+      GroupList(rest, dir.get());
+      break;
+    case 1:
+      UserGroupList(rest, dir.get());
+      break;
+    case 2:
+      UserInfo(rest);
+      break;
+    case 3:
+      Forward(rest, dir.get());
+      break;
+    default:
+      UserList(rest, dir.get());
+      break;
   }
   return 0;
 }

@@ -50,8 +50,8 @@ RewriteResult WriteInPlace(const std::string& path, const RewriteOptions& option
   UniqueFd out;
   for (int attempt = 0; attempt < kTempAttempts && !out.ok(); ++attempt) {
     temp = options.temp_name(attempt);
-    out = UniqueFd(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        options.mode));
+    out = UniqueFd(
+        open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, options.mode));
     if (!out.ok() && errno != EEXIST) break;
   }
   if (!out.ok()) return Fail(RewriteStatus::kTempFailed, temp);

@@ -111,8 +111,7 @@ int UpdatePass2(std::string_view user_id, const PassRecord& record) {
   return r == 0 && found ? 0 : -1;
 }
 
-int UpdatePass(std::string_view user_id, std::string_view password, int is_hash,
-               int no_password) {
+int UpdatePass(std::string_view user_id, std::string_view password, int is_hash, int no_password) {
   PassRecord record;
   if (ReadPass(user_id, record) != 0) return -1;
   if (no_password) {

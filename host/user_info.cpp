@@ -5,17 +5,45 @@
 #include <cerrno>
 #include "host/files.h"
 
-const std::array<const char*, kUserInfoFields> kUserInfoKeys = {
-    "UID",           "UNAME",          "ULNAME",        "UURL",
-    "UEMAIL",        "UGENDER",        "UOCC",          "UCOUNTRY",
-    "UBLOOD",        "UBIRTHDAY",      "UEDU",          "UMEMO",
-    "UPAGER",        "UPID",           "UCELLPHONE",    "UHOME_ZIP",
-    "UHOME_PREFECTURE", "UHOME_CITY",  "UADDRESS",      "UHOME_TEL",
-    "UHOME_TEL2",    "UFAX",           "UCOMPANY",      "UCOMPANY_ZIP",
-    "UCOMPANY_PREFECTURE", "UCOMPANY_CITY", "UCOMPANY_ADDR", "UCOMPANY_URL",
-    "UCOMPANY_EMAIL", "UOFFICE_TEL",   "UCOMPANY_TEL2", "UCUSTOM1",
-    "UCUSTOM2",      "UCUSTOM3",       "UCUSTOM4",      "UCUSTOM5",
-    "UCUSTOM6",      "UCUSTOM7",       "UCUSTOM8"};
+const std::array<const char*, kUserInfoFields> kUserInfoKeys = {"UID",
+                                                                "UNAME",
+                                                                "ULNAME",
+                                                                "UURL",
+                                                                "UEMAIL",
+                                                                "UGENDER",
+                                                                "UOCC",
+                                                                "UCOUNTRY",
+                                                                "UBLOOD",
+                                                                "UBIRTHDAY",
+                                                                "UEDU",
+                                                                "UMEMO",
+                                                                "UPAGER",
+                                                                "UPID",
+                                                                "UCELLPHONE",
+                                                                "UHOME_ZIP",
+                                                                "UHOME_PREFECTURE",
+                                                                "UHOME_CITY",
+                                                                "UADDRESS",
+                                                                "UHOME_TEL",
+                                                                "UHOME_TEL2",
+                                                                "UFAX",
+                                                                "UCOMPANY",
+                                                                "UCOMPANY_ZIP",
+                                                                "UCOMPANY_PREFECTURE",
+                                                                "UCOMPANY_CITY",
+                                                                "UCOMPANY_ADDR",
+                                                                "UCOMPANY_URL",
+                                                                "UCOMPANY_EMAIL",
+                                                                "UOFFICE_TEL",
+                                                                "UCOMPANY_TEL2",
+                                                                "UCUSTOM1",
+                                                                "UCUSTOM2",
+                                                                "UCUSTOM3",
+                                                                "UCUSTOM4",
+                                                                "UCUSTOM5",
+                                                                "UCUSTOM6",
+                                                                "UCUSTOM7",
+                                                                "UCUSTOM8"};
 
 int UserInfoField(std::string_view key) {
   if (key == "UHOME_FAX") return kUserInfoFax;
@@ -68,8 +96,10 @@ int uinfo_store(std::string_view user_id, const UINFO& info) {
     text += kUserInfoKeys[i];
     text += ": ";
     for (char c : info.f[i]) {
-      if (c == '\n') c = i == kUserInfoMemo ? '\t' : ' ';
-      else if (c == '\r') c = ' ';
+      if (c == '\n')
+        c = i == kUserInfoMemo ? '\t' : ' ';
+      else if (c == '\r')
+        c = ' ';
       text += c;
     }
     text += '\n';

@@ -8,9 +8,9 @@
 #include <string_view>
 
 inline constexpr int kUserInfoFields = 39;
-inline constexpr int kUserInfoMemo = 11;   // UMEMO: newlines are stored as TABs
-inline constexpr int kUserInfoEmail = 4;   // UEMAIL
-inline constexpr int kUserInfoFax = 21;    // UFAX, also read from "UHOME_FAX: "
+inline constexpr int kUserInfoMemo = 11;  // UMEMO: newlines are stored as TABs
+inline constexpr int kUserInfoEmail = 4;  // UEMAIL
+inline constexpr int kUserInfoFax = 21;   // UFAX, also read from "UHOME_FAX: "
 
 // The keys without their ": ", in field order ("UID", "UNAME", ... "UCUSTOM8").
 extern const std::array<const char*, kUserInfoFields> kUserInfoKeys;

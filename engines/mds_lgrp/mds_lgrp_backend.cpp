@@ -27,7 +27,9 @@ MDS_EXPORT int MDS_GroupInfoGet(MDS_Context* c, const char* id, MDS_GroupInfo* i
 MDS_EXPORT int MDS_GroupCreate(MDS_Context* c, MDS_GroupInfo* info) {
   return MDS_LGRP_GroupCreate(c, info);
 }
-MDS_EXPORT int MDS_GroupDelete(MDS_Context* c, const char* id) { return MDS_LGRP_GroupDelete(c, id); }
+MDS_EXPORT int MDS_GroupDelete(MDS_Context* c, const char* id) {
+  return MDS_LGRP_GroupDelete(c, id);
+}
 MDS_EXPORT int MDS_GroupInfoUpdate(MDS_Context* c, MDS_GroupInfo* info) {
   return MDS_LGRP_GroupInfoUpdate(c, info);
 }
@@ -45,7 +47,9 @@ MDS_EXPORT int MDS_GroupUserMove(MDS_Context* c, const char* user, const char* f
                                  const char* to) {
   return MDS_LGRP_GroupUserMove(c, user, from, to);
 }
-MDS_EXPORT int MDS_GroupIsAdm(MDS_Context* c, const char* user) { return MDS_LGRP_GroupIsAdm(c, user); }
+MDS_EXPORT int MDS_GroupIsAdm(MDS_Context* c, const char* user) {
+  return MDS_LGRP_GroupIsAdm(c, user);
+}
 MDS_EXPORT int MDS_GroupAdmCreate(MDS_Context* c, const char* id, const char* user) {
   return MDS_LGRP_GroupAdmCreate(c, id, user);
 }
@@ -72,11 +76,15 @@ MDS_EXPORT int MDS_UserCreate(MDS_Context* c, const char* user, const char* pass
                               const char* id, MDS_UserInfo* info) {
   return MDS_LGRP_UserCreate(c, user, password, id, info);
 }
-MDS_EXPORT int MDS_UserDelete(MDS_Context* c, const char* user) { return MDS_LGRP_UserDelete(c, user); }
+MDS_EXPORT int MDS_UserDelete(MDS_Context* c, const char* user) {
+  return MDS_LGRP_UserDelete(c, user);
+}
 MDS_EXPORT int MDS_IsUserExist(MDS_Context* c, const char* user) {
   return MDS_LGRP_IsUserExist(c, user);
 }
 MDS_EXPORT int MDS_UserSearch(MDS_Context* c, const char* pattern, MDS_Member** l, int* n) {
   return MDS_LGRP_UserSearch(c, pattern, l, n);
 }
-MDS_EXPORT int MDS_Shutdown(MDS_Context*) { return 0; }
+MDS_EXPORT int MDS_Shutdown(MDS_Context*) {
+  return 0;
+}

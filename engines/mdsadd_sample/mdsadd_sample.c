@@ -21,16 +21,16 @@
 
 #define HOOK __attribute__((visibility("default")))
 
-static void root_path(char *out, size_t size, const char *sub) {
-  const char *root = getenv("WEBMAIL_ROOT");
+static void root_path(char* out, size_t size, const char* sub) {
+  const char* root = getenv("WEBMAIL_ROOT");
   snprintf(out, size, "%s/%s", root && *root ? root : "/webmail", sub);
 }
 
 /* The answer etc/mdsadd.conf gives the hook, 0 when none. */
-static int configured_answer(const char *hook) {
+static int configured_answer(const char* hook) {
   char path[4096];
   root_path(path, sizeof path, "etc/mdsadd.conf");
-  FILE *f = fopen(path, "re");
+  FILE* f = fopen(path, "re");
   if (!f) return 0;
   char line[512];
   int answer = 0;
@@ -47,8 +47,8 @@ static int configured_answer(const char *hook) {
 
 /* One line per call, written with one write() to a file opened for
  * appending. Control bytes in the values become spaces. */
-static int note(const char *hook, const char *user, const MDS_UserInfo *info) {
-  const char *email = info && info->f[4] && *info->f[4] ? info->f[4] : "-";
+static int note(const char* hook, const char* user, const MDS_UserInfo* info) {
+  const char* email = info && info->f[4] && *info->f[4] ? info->f[4] : "-";
   char line[1024];
   int len = snprintf(line, sizeof line, "%s\t%s\t%s", hook, user ? user : "(null)", email);
   if (len < 0) return MDSADD_FAILED;
@@ -66,32 +66,32 @@ static int note(const char *hook, const char *user, const MDS_UserInfo *info) {
   return written == len ? configured_answer(hook) : MDSADD_FAILED;
 }
 
-HOOK int MDSADD_UserCreate_PreAdd(const char *group, const char *user, const char *password,
-                                  int level, int is_hash, int no_password, void *info) {
+HOOK int MDSADD_UserCreate_PreAdd(const char* group, const char* user, const char* password,
+                                  int level, int is_hash, int no_password, void* info) {
   (void)group, (void)password, (void)level, (void)is_hash, (void)no_password;
   return note("MDSADD_UserCreate_PreAdd", user, info);
 }
 
-HOOK int MDSADD_UserCreate_PostAdd(const char *group, const char *user, const char *password,
-                                   int level, int is_hash, int no_password, void *info) {
+HOOK int MDSADD_UserCreate_PostAdd(const char* group, const char* user, const char* password,
+                                   int level, int is_hash, int no_password, void* info) {
   (void)group, (void)password, (void)level, (void)is_hash, (void)no_password;
   return note("MDSADD_UserCreate_PostAdd", user, info);
 }
 
-HOOK int MDSADD_UserInfoUpdate_PreAdd(const char *user, void *info) {
+HOOK int MDSADD_UserInfoUpdate_PreAdd(const char* user, void* info) {
   return note("MDSADD_UserInfoUpdate_PreAdd", user, info);
 }
 
-HOOK int MDSADD_UserInfoGet_PostAdd(const char *user, void *info) {
+HOOK int MDSADD_UserInfoGet_PostAdd(const char* user, void* info) {
   return note("MDSADD_UserInfoGet_PostAdd", user, info);
 }
 
-HOOK int MDSADD_UserPassUpdate_PostAdd(const char *user, const char *password, int is_hash,
+HOOK int MDSADD_UserPassUpdate_PostAdd(const char* user, const char* password, int is_hash,
                                        int no_password) {
   (void)password, (void)is_hash, (void)no_password;
   return note("MDSADD_UserPassUpdate_PostAdd", user, NULL);
 }
 
-HOOK int MDSADD_UserRemove_PostAdd(const char *user, void *info) {
+HOOK int MDSADD_UserRemove_PostAdd(const char* user, void* info) {
   return note("MDSADD_UserRemove_PostAdd", user, info);
 }

@@ -23,7 +23,9 @@ namespace directory_test {
 
 using testing_support::TestRoot;
 
-inline std::string Lib(const char* name) { return std::string(AD_LIB_DIR) + "/" + name; }
+inline std::string Lib(const char* name) {
+  return std::string(AD_LIB_DIR) + "/" + name;
+}
 
 inline std::vector<std::string> Strings(const MdsStringList& list) {
   std::vector<std::string> out;

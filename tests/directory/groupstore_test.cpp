@@ -27,12 +27,9 @@ TEST(GroupIds, SplittingAndParents) {
     const char* last;
     unsigned number;
   } rows[] = {
-      {"/", "/", false, "", 0},
-      {"/@d", "/@d", false, "", 0},
-      {"/1", "/", true, "1", 1},
-      {"/1/3@d.org", "/1@d.org", true, "3", 3},
-      {"/a/1f", "/a", true, "1f", 0x1f},
-      {"", "/", false, "", 0},
+      {"/", "/", false, "", 0},          {"/@d", "/@d", false, "", 0},
+      {"/1", "/", true, "1", 1},         {"/1/3@d.org", "/1@d.org", true, "3", 3},
+      {"/a/1f", "/a", true, "1f", 0x1f}, {"", "/", false, "", 0},
       {"nothing", "/", false, "", 0},
   };
   for (const Row& r : rows) {
@@ -75,14 +72,15 @@ TEST(GroupIds, NameCheck) {
     bool path;
     int want;
   } rows[] = {
-      {"Sales", 0, false, 0},      {"", 0, false, 0},         {"/", 0, true, 9},
-      {"a b", 0, false, 9},        {"a@b", 0, false, 9},      {"a/b", 0, false, 9},
-      {"/a/b", 0, true, 0},        {"/a//b", 0, true, 9},     {"it's", 0, false, 9},
+      {"Sales", 0, false, 0},        {"", 0, false, 0},         {"/", 0, true, 9},
+      {"a b", 0, false, 9},          {"a@b", 0, false, 9},      {"a/b", 0, false, 9},
+      {"/a/b", 0, true, 0},          {"/a//b", 0, true, 9},     {"it's", 0, false, 9},
       {"\xe3\x81\x82", 1, false, 0}, {"\xe3\x81", 1, false, 9},  // cut short
-      {"\x82@", 3, false, 0},      // the "@" is the second byte of a two-byte character
+      {"\x82@", 3, false, 0},  // the "@" is the second byte of a two-byte character
       {"\x82@", 0, false, 9},
   };
-  for (const Row& r : rows) EXPECT_EQ(LGRP_CheckGroupName(r.text, r.charset, r.path), r.want) << r.text;
+  for (const Row& r : rows)
+    EXPECT_EQ(LGRP_CheckGroupName(r.text, r.charset, r.path), r.want) << r.text;
   EXPECT_EQ(LGRP_CheckGroupName(nullptr, 0, false), 9);
   EXPECT_EQ(LGRP_CheckGroupName(std::string(257, 'a').c_str(), 0, false), 9);
 }
@@ -263,7 +261,8 @@ TEST_F(GroupStore, HugeAndBrokenFilesAreFileErrors) {
   // A list that is a symbolic link is not followed.
   root.Write("outside.txt", "alice\n");
   ASSERT_EQ(unlink(root.Path("public/grp/1/user.list").c_str()), 0);
-  ASSERT_EQ(symlink(root.Path("outside.txt").c_str(), root.Path("public/grp/1/user.list").c_str()), 0);
+  ASSERT_EQ(symlink(root.Path("outside.txt").c_str(), root.Path("public/grp/1/user.list").c_str()),
+            0);
   EXPECT_EQ(MDS_GroupUListGet(ctx, "/Big", &members.items, &members.count), 2);
   EXPECT_EQ(root.Read("outside.txt"), "alice\n");
   // Member lines that cannot be user ids are no members.

@@ -32,7 +32,8 @@ TEST(MdsConf, KeysValuesAndLines) {
        1, 4, ""},
       {"preloadlib: as written", "preloadlib: /a.so,/b.so\n", "", "", 1, 0, "/a.so,/b.so"},
       {"preloadlib = normalised", "preloadlib = /a.so,/b.so\n", "", "", 1, 0, "/a.so:/b.so:"},
-      {"logfile with a colon", "logfile: /var/x.log\ndeleteonudf = 2\n", "/var/x.log", "", 1, 8, ""},
+      {"logfile with a colon", "logfile: /var/x.log\ndeleteonudf = 2\n", "/var/x.log", "", 1, 8,
+       ""},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
@@ -152,7 +153,8 @@ TEST_F(MdsInit, PreloadListsAndTheirFailures) {
   EXPECT_EQ(InitWith(ctx, "preloadlib = /no/such/lib.so\n"), -1);
   EXPECT_THAT(Log("mds.log"), HasSubstr("MDS_Init: dlopen /no/such/lib.so: failed ("));
   // The log file the configuration names gets the lines.
-  EXPECT_EQ(InitWith(ctx, "logfile = " + root.Path("log/other.log") + "\npreloadlib = /x.so\n"), -1);
+  EXPECT_EQ(InitWith(ctx, "logfile = " + root.Path("log/other.log") + "\npreloadlib = /x.so\n"),
+            -1);
   EXPECT_THAT(Log("other.log"), HasSubstr("MDS_Init: dlopen /x.so: failed"));
 }
 

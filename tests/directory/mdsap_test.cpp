@@ -45,11 +45,18 @@ TEST_F(GroupChecks, InGroupTree) {
     const char* group;
     int want;
   } rows[] = {
-      {"alice", "/Sales", 1},       {"alice", "/Sales/East", 1}, {"alice", "/", 1},
-      {"alice", "/Sal", 0},         {"alice", "/Sales/EastCoast", 0},
-      {"alice", "/Sales/", 1},      {"alice", "/Sales@any.org", 1},
-      {"alice", "/Marketing", 0},   {"alice", "", -1},           {"bob", "/Sales", 1},
-      {"dave", "/", 0},             {"no/such", "/", -1},
+      {"alice", "/Sales", 1},
+      {"alice", "/Sales/East", 1},
+      {"alice", "/", 1},
+      {"alice", "/Sal", 0},
+      {"alice", "/Sales/EastCoast", 0},
+      {"alice", "/Sales/", 1},
+      {"alice", "/Sales@any.org", 1},
+      {"alice", "/Marketing", 0},
+      {"alice", "", -1},
+      {"bob", "/Sales", 1},
+      {"dave", "/", 0},
+      {"no/such", "/", -1},
   };
   for (const Row& r : rows) {
     EXPECT_EQ(MDSAP_IsInGroupTree(ctx, r.user, r.group), r.want) << r.user << " " << r.group;
@@ -63,11 +70,11 @@ TEST_F(GroupChecks, GroupAdmin) {
     int want;
   } rows[] = {
       {"bob", "/Sales/East", 1},  // found one level up
-      {"bob", "/Sales/", 1},      {"BOB", "/Sales", 1},   {"bob", "/Marketing", 0},
-      {"carol", "/Marketing", 1},  // the root's list is consulted last
-      {"dave", "/Marketing", 1},   // privilege 300 for the site
-      {"alice", "/Sales", 0},      // privilege 300 only in another domain
-      {"alice", "", 0},           {"alice", "/Nope", -1},
+      {"bob", "/Sales/", 1},     {"BOB", "/Sales", 1},
+      {"bob", "/Marketing", 0},  {"carol", "/Marketing", 1},  // the root's list is consulted last
+      {"dave", "/Marketing", 1},                              // privilege 300 for the site
+      {"alice", "/Sales", 0},  // privilege 300 only in another domain
+      {"alice", "", 0},          {"alice", "/Nope", -1},
   };
   for (const Row& r : rows) {
     EXPECT_EQ(MDSAP_IsGroupAdmin(ctx, r.user, r.group, "300"), r.want) << r.user << " " << r.group;
@@ -122,12 +129,13 @@ TEST_F(DirectoryTest, UserInformation) {
   MDS_Context* ctx = Open();
   root.Write("home/alice/.userinfo",
              "UNAME: Alice  \r\nUMEMO: one\ttwo\nUFAX: 1\nUHOME_FAX: 2\nUNKNOWN: x\nUNAME:: y\n"
-             "UCUSTOM1: " + std::string(600, 'm') + "UEMAIL: not@a.line\n");
+             "UCUSTOM1: " +
+                 std::string(600, 'm') + "UEMAIL: not@a.line\n");
   MdsUserInfoRecord info;
   ASSERT_EQ(MDS_UserInfoGet(ctx, "alice", &info.rec), 0);
   EXPECT_STREQ(info.rec.f[1], "Alice");
   EXPECT_STREQ(info.rec.f[11], "one\ntwo");
-  EXPECT_STREQ(info.rec.f[21], "2");  // the later of UFAX and UHOME_FAX
+  EXPECT_STREQ(info.rec.f[21], "2");               // the later of UFAX and UHOME_FAX
   EXPECT_STREQ(info.rec.f[4], "alice@localhost");  // a long line is never split into two
   EXPECT_EQ(info.rec.f[2], nullptr);
   MdsUserInfoRecord none;
@@ -330,8 +338,8 @@ TEST_F(UserLifeCycle, CreateByOptionBits) {
        "GroupUserCreate\t/G\t$u"},
       {"failed", "", "IsUserExist=0,UserCreate=2", false, 3, false, false, ""},
       {"failed, local account existed", "", "IsUserExist=0,UserCreate=2", true, 3, true, false, ""},
-      {"failed with createonucf", "createonucf = 1\n", "IsUserExist=0,UserCreate=2", false, 0,
-       true, true, ""},
+      {"failed with createonucf", "createonucf = 1\n", "IsUserExist=0,UserCreate=2", false, 0, true,
+       true, ""},
       {"not supported", "", "IsUserExist=0,UserCreate=6", false, 0, true, false, ""},
       {"local account existed", "", "IsUserExist=0", true, 1, true, true, ""},
   };
@@ -359,9 +367,10 @@ TEST_F(UserLifeCycle, CreateByOptionBits) {
 }
 
 TEST_F(UserLifeCycle, RemoveByOptionBits) {
-  for (auto [answers, options, want, gone] :
-       {std::tuple{"UserDelete=2", "", -1, false}, {"UserDelete=2", "deleteonudf = 1\n", 0, true},
-        {"UserDelete=5", "", 0, true}, {"UserDelete=0", "", 0, true}}) {
+  for (auto [answers, options, want, gone] : {std::tuple{"UserDelete=2", "", -1, false},
+                                              {"UserDelete=2", "deleteonudf = 1\n", 0, true},
+                                              {"UserDelete=5", "", 0, true},
+                                              {"UserDelete=0", "", 0, true}}) {
     SCOPED_TRACE(std::string(answers) + " " + options);
     if (!user_exist("leaving")) root.AddUser("leaving");
     auto dir = With(options, answers);
@@ -410,7 +419,8 @@ TEST_F(DirectoryTest, MissingHookLibraryAnswers66) {
   MdsSession missing(root.Path("etc/hooks.conf").c_str(), nullptr);
   UINFO got;
   ASSERT_EQ(MDSAP_UserInfoGet(missing.get(), "alice", got), 0);
-  EXPECT_THAT(Log("error.log"), HasSubstr("MDSADD_LoadFunc: dlopen: " + root.Path("lib/libmdsadd.so")));
+  EXPECT_THAT(Log("error.log"),
+              HasSubstr("MDSADD_LoadFunc: dlopen: " + root.Path("lib/libmdsadd.so")));
   EXPECT_THAT(Log("error.log"), HasSubstr("MDSADD_UserInfoGet_PostAdd(alice) failed"));
 }
 

@@ -11,12 +11,12 @@
 #include "support/test_root.h"
 #include "support/tool_run.h"
 
+using ::testing::HasSubstr;
+using ::testing::Not;
 using testing_support::RunAttachtool;
 using testing_support::TestRoot;
 using testing_support::ToolRun;
 using testing_support::Visible;
-using ::testing::HasSubstr;
-using ::testing::Not;
 namespace fs = std::filesystem;
 
 namespace {
@@ -123,7 +123,8 @@ TEST_F(DirCommand, LoadedBackEnd) {
   root.Write("etc/lgrp.conf", std::string("preloadlib = ") + AD_LIB_DIR + "/libmds_lgrp.so\n");
   std::string conf = root.Path("etc/lgrp.conf");
   Expect({"--conf", conf, "GroupCreate", "/Sales"},
-         "result\t0\n/Sales\t(null)\t(null)\t(null)\t(null)\t(null)\t(null)\t(null)\nclose\t0\n", 0);
+         "result\t0\n/Sales\t(null)\t(null)\t(null)\t(null)\t(null)\t(null)\t(null)\nclose\t0\n",
+         0);
   Expect({"--conf", conf, "GroupAdmCreate", "/Sales", "bob"}, "result\t0\nclose\t0\n", 0);
   Expect({"GroupAListGet", "/Sales"}, "result\t0\nbob\t(null)\nclose\t6\n", 0);
 }
@@ -156,11 +157,9 @@ TEST_F(DirCommand, HostileInputStaysOutOfEveryFile) {
   ASSERT_EQ(Dir({"--assign", "@d.org", "GroupUserCreate", "/Sales", "alice@d.org"}).status, 0);
   const std::string outside = root.path() + ".outside";
   fs::create_directories(outside + "/grp");
-  root.Write("home/alice@d.org/Group.list", "/1@d.org\n/../../x\n+/1@../../" +
-                                                fs::path(outside).filename().string() + "\n");
-  {
-    std::ofstream(outside + "/grp/Group.list") << "1\tEvil\t\t\t\n";
-  }
+  root.Write("home/alice@d.org/Group.list",
+             "/1@d.org\n/../../x\n+/1@../../" + fs::path(outside).filename().string() + "\n");
+  { std::ofstream(outside + "/grp/Group.list") << "1\tEvil\t\t\t\n"; }
   const auto before = Tree(root.path());
   const std::string escape = "@../../" + fs::path(outside).filename().string();
   struct Row {

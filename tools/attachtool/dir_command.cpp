@@ -36,11 +36,20 @@ struct Out {
     }
     for (const char* p = value; *p; ++p) {
       switch (*p) {
-        case '\\': lines += "\\\\"; break;
-        case '\t': lines += "\\t"; break;
-        case '\n': lines += "\\n"; break;
-        case '\r': lines += "\\r"; break;
-        default: lines += *p;
+        case '\\':
+          lines += "\\\\";
+          break;
+        case '\t':
+          lines += "\\t";
+          break;
+        case '\n':
+          lines += "\\n";
+          break;
+        case '\r':
+          lines += "\\r";
+          break;
+        default:
+          lines += *p;
       }
     }
   }
@@ -85,7 +94,7 @@ struct Out {
 struct Call {
   MDS_Context* ctx;
   const std::vector<Arg>& args;
-  std::vector<int> numbers;  // the operation's numeric arguments, parsed
+  std::vector<int> numbers;   // the operation's numeric arguments, parsed
   MdsUserFields user_fields;  // KEY=VALUE arguments
   Out& out;
   const char* a(std::size_t i) const { return args[i].c(); }
@@ -169,7 +178,10 @@ const std::vector<Op>& Ops() {
       {"GroupUListGet", 1, 1, {}, [](Call& c) { return MemberOp(c, MDS_GroupUListGet); }},
       {"GroupAListGet", 1, 1, {}, [](Call& c) { return MemberOp(c, MDS_GroupAListGet); }},
       {"GroupGListGet", 1, 1, {}, [](Call& c) { return StringsOp(c, MDS_GroupGListGet); }},
-      {"GroupGInfoListGet", 1, 1, {},
+      {"GroupGInfoListGet",
+       1,
+       1,
+       {},
        [](Call& c) {
          MdsGroupInfoList list;
          int r = MDS_GroupGInfoListGet(c.ctx, c.a(0), &list.items, &list.count);
@@ -178,7 +190,10 @@ const std::vector<Op>& Ops() {
          }
          return r;
        }},
-      {"GroupInfoGet", 1, 1, {},
+      {"GroupInfoGet",
+       1,
+       1,
+       {},
        [](Call& c) {
          MdsGroupInfoRecord info;
          int r = MDS_GroupInfoGet(c.ctx, c.a(0), &info.rec);
@@ -188,43 +203,76 @@ const std::vector<Op>& Ops() {
       {"GroupCreate", 1, 8, {}, [](Call& c) { return GroupRecordOp(c, MDS_GroupCreate); }},
       {"GroupDelete", 1, 1, {}, [](Call& c) { return MDS_GroupDelete(c.ctx, c.a(0)); }},
       {"GroupInfoUpdate", 1, 8, {}, [](Call& c) { return GroupRecordOp(c, MDS_GroupInfoUpdate); }},
-      {"GroupRename", 3, 3, {},
+      {"GroupRename",
+       3,
+       3,
+       {},
        [](Call& c) { return MDS_GroupRename(c.ctx, c.a(0), c.a(1), c.a(2)); }},
-      {"GroupUserCreate", 2, 2, {},
+      {"GroupUserCreate",
+       2,
+       2,
+       {},
        [](Call& c) { return MDS_GroupUserCreate(c.ctx, c.a(0), c.a(1)); }},
-      {"GroupUserDelete", 2, 2, {},
+      {"GroupUserDelete",
+       2,
+       2,
+       {},
        [](Call& c) { return MDS_GroupUserDelete(c.ctx, c.a(0), c.a(1)); }},
-      {"GroupUserMove", 3, 3, {},
+      {"GroupUserMove",
+       3,
+       3,
+       {},
        [](Call& c) { return MDS_GroupUserMove(c.ctx, c.a(0), c.a(1), c.a(2)); }},
       {"GroupIsAdm", 1, 1, {}, [](Call& c) { return MDS_GroupIsAdm(c.ctx, c.a(0)); }},
-      {"GroupAdmCreate", 2, 2, {},
+      {"GroupAdmCreate",
+       2,
+       2,
+       {},
        [](Call& c) { return MDS_GroupAdmCreate(c.ctx, c.a(0), c.a(1)); }},
-      {"GroupAdmDelete", 2, 2, {},
+      {"GroupAdmDelete",
+       2,
+       2,
+       {},
        [](Call& c) { return MDS_GroupAdmDelete(c.ctx, c.a(0), c.a(1)); }},
       {"UserGListGet", 1, 1, {}, [](Call& c) { return StringsOp(c, MDS_UserGListGet); }},
-      {"UserInfoUpdate", 0, kKeyValues, {},
+      {"UserInfoUpdate",
+       0,
+       kKeyValues,
+       {},
        [](Call& c) {
          MdsUserInfoRecord info;
          if (MdsMakeUserInfo(c.user_fields, &info.rec) != 0) return kMdsNoMemory;
          return MDS_UserInfoUpdate(c.ctx, &info.rec);
        }},
-      {"UserInfoGet", 1, 1, {},
+      {"UserInfoGet",
+       1,
+       1,
+       {},
        [](Call& c) {
          MdsUserInfoRecord info;
          int r = MDS_UserInfoGet(c.ctx, c.a(0), &info.rec);
          if (r == 0) c.out.UserInfo(info.rec);
          return r;
        }},
-      {"UserPassUpdate", 3, 3, {2},
+      {"UserPassUpdate",
+       3,
+       3,
+       {2},
        [](Call& c) { return MDS_UserPassUpdate(c.ctx, c.a(0), c.a(1), c.numbers[0]); }},
-      {"UserPassGet", 1, 1, {},
+      {"UserPassGet",
+       1,
+       1,
+       {},
        [](Call& c) {
          MdsString password;
          int r = MDS_UserPassGet(c.ctx, c.a(0), &password.s);
          if (r == 0) c.out.Line({password.s});
          return r;
        }},
-      {"UserCreate", 3, kKeyValues, {},
+      {"UserCreate",
+       3,
+       kKeyValues,
+       {},
        [](Call& c) {
          MdsUserInfoRecord info;
          if (MdsMakeUserInfo(c.user_fields, &info.rec) != 0) return kMdsNoMemory;
@@ -235,48 +283,83 @@ const std::vector<Op>& Ops() {
       {"UserSearch", 1, 1, {}, [](Call& c) { return MemberOp(c, MDS_UserSearch); }},
       {"Shutdown", 0, 0, {}, [](Call& c) { return MDS_Shutdown(c.ctx); }},
 
-      {"MDSAP_IsGroupAdmin", 3, 3, {},
+      {"MDSAP_IsGroupAdmin",
+       3,
+       3,
+       {},
        [](Call& c) { return MDSAP_IsGroupAdmin(c.ctx, c.a(0), c.a(1), c.a(2)); }},
-      {"MDSAP_IsInGroupTree", 2, 2, {},
+      {"MDSAP_IsInGroupTree",
+       2,
+       2,
+       {},
        [](Call& c) { return MDSAP_IsInGroupTree(c.ctx, c.a(0), c.a(1)); }},
       {"MDSAP_IsSiteAdmin", 1, 1, {}, [](Call& c) { return MDSAP_IsSiteAdmin(c.ctx, c.a(0)); }},
-      {"MDSAP_IsInTheGroup", 2, 2, {},
+      {"MDSAP_IsInTheGroup",
+       2,
+       2,
+       {},
        [](Call& c) { return MDSAP_IsInTheGroup(c.ctx, c.a(0), c.a(1)); }},
-      {"MDSAP_GroupLevelGet", 1, 1, {},
-       [](Call& c) { return MDSAP_GroupLevelGet(c.ctx, c.a(0)); }},
-      {"MDSAP_UserGroupLevelApply", 2, 2, {},
+      {"MDSAP_GroupLevelGet", 1, 1, {}, [](Call& c) { return MDSAP_GroupLevelGet(c.ctx, c.a(0)); }},
+      {"MDSAP_UserGroupLevelApply",
+       2,
+       2,
+       {},
        [](Call& c) { return MDSAP_UserGroupLevelApply(c.ctx, c.a(0), c.a(1)); }},
-      {"MDSAP_GroupUserCreate", 2, 2, {},
+      {"MDSAP_GroupUserCreate",
+       2,
+       2,
+       {},
        [](Call& c) { return MDSAP_GroupUserCreate(c.ctx, c.a(0), c.a(1)); }},
-      {"MDSAP_GroupUserDelete", 2, 2, {},
+      {"MDSAP_GroupUserDelete",
+       2,
+       2,
+       {},
        [](Call& c) { return MDSAP_GroupUserDelete(c.ctx, c.a(0), c.a(1)); }},
-      {"MDSAP_UserCreate", 6, kKeyValues, {3, 4, 5},
+      {"MDSAP_UserCreate",
+       6,
+       kKeyValues,
+       {3, 4, 5},
        [](Call& c) {
          return MDSAP_UserCreate(c.ctx, c.a(0), c.a(1), c.a(2), c.numbers[0], c.numbers[1],
                                  c.numbers[2], HostRecord(c.user_fields));
        }},
       {"MDSAP_UserRemove", 1, 1, {}, [](Call& c) { return MDSAP_UserRemove(c.ctx, c.a(0)); }},
-      {"MDSAP_UserPassUpdate", 4, 4, {2, 3},
+      {"MDSAP_UserPassUpdate",
+       4,
+       4,
+       {2, 3},
        [](Call& c) {
          return MDSAP_UserPassUpdate(c.ctx, c.a(0), c.a(1), c.numbers[0], c.numbers[1]);
        }},
-      {"MDSAP_UserInfoUpdate", 1, kKeyValues, {},
+      {"MDSAP_UserInfoUpdate",
+       1,
+       kKeyValues,
+       {},
        [](Call& c) { return MDSAP_UserInfoUpdate(c.ctx, c.a(0), HostRecord(c.user_fields)); }},
-      {"MDSAP_UserInfoGet", 1, 1, {},
+      {"MDSAP_UserInfoGet",
+       1,
+       1,
+       {},
        [](Call& c) {
          UINFO info;
          int r = MDSAP_UserInfoGet(c.ctx, c.a(0), info);
          if (r == 0) c.out.HostInfo(info);
          return r;
        }},
-      {"MDSAP_FwdRead", 1, 1, {},
+      {"MDSAP_FwdRead",
+       1,
+       1,
+       {},
        [](Call& c) {
          std::string text;
          int r = MDSAP_FwdRead(c.ctx, c.a(0), text);
          if (r == 0) c.out.Line({text.c_str()});
          return r;
        }},
-      {"MDSAP_FwdGet", 1, 1, {},
+      {"MDSAP_FwdGet",
+       1,
+       1,
+       {},
        [](Call& c) {
          std::vector<MDSAP_FwdEntry> entries;
          int r = MDSAP_FwdGet(c.ctx, c.a(0), entries);
@@ -288,7 +371,10 @@ const std::vector<Op>& Ops() {
          }
          return r;
        }},
-      {"MDSAP_FwdAdd", 6, 6, {4, 5},
+      {"MDSAP_FwdAdd",
+       6,
+       6,
+       {4, 5},
        [](Call& c) {
          MDSAP_FwdEntry e;
          e.address = c.args[1].str();
@@ -298,7 +384,10 @@ const std::vector<Op>& Ops() {
          return MDSAP_FwdAdd(c.ctx, c.a(0), e, c.numbers[1]);
        }},
       {"MDSAP_FwdDel", 2, 2, {}, [](Call& c) { return MDSAP_FwdDel(c.ctx, c.a(0), c.a(1)); }},
-      {"MDSAP_FwdSenderGet", 1, 1, {},
+      {"MDSAP_FwdSenderGet",
+       1,
+       1,
+       {},
        [](Call& c) {
          std::vector<std::string> senders;
          int r = MDSAP_FwdSenderGet(c.ctx, c.a(0), senders);
@@ -307,18 +396,30 @@ const std::vector<Op>& Ops() {
          }
          return r;
        }},
-      {"MDSAP_DefaultGroup", 0, 0, {},
+      {"MDSAP_DefaultGroup",
+       0,
+       0,
+       {},
        [](Call& c) { return AnswerString(c, MDSAP_DefaultGroup(c.ctx)); }},
-      {"MDSAP_FindGroupID", 2, 2, {},
+      {"MDSAP_FindGroupID",
+       2,
+       2,
+       {},
        [](Call& c) { return AnswerString(c, MDSAP_FindGroupID(c.ctx, c.a(0), c.a(1))); }},
-      {"MDSAP_FindGroupID2", 2, 2, {},
+      {"MDSAP_FindGroupID2",
+       2,
+       2,
+       {},
        [](Call& c) {
          std::string path = c.args[1].str();
          int r = AnswerString(c, MDSAP_FindGroupID2(c.ctx, c.a(0), path));
          if (r == 0) c.out.Line({path.c_str()});
          return r;
        }},
-      {"MDSAP_FindGroupIDByFwd", 2, 2, {},
+      {"MDSAP_FindGroupIDByFwd",
+       2,
+       2,
+       {},
        [](Call& c) {
          std::string id;
          int r = MDSAP_FindGroupIDByFwd(c.ctx, c.a(0), c.a(1), id, 2048);
@@ -368,10 +469,14 @@ int DirCommand(int argc, char** argv) {
     std::string_view arg = argv[i];
     if (!arg.starts_with("--")) break;
     if (i + 1 >= argc) return UsageError("dir");
-    if (arg == "--as") as = argv[++i];
-    else if (arg == "--assign") assign = argv[++i];
-    else if (arg == "--conf") conf = argv[++i];
-    else return UsageError("dir");
+    if (arg == "--as")
+      as = argv[++i];
+    else if (arg == "--assign")
+      assign = argv[++i];
+    else if (arg == "--conf")
+      conf = argv[++i];
+    else
+      return UsageError("dir");
   }
   if (i >= argc) return UsageError("dir");
   const Op* op = FindOp(argv[i]);

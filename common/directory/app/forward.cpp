@@ -21,8 +21,10 @@ bool IsControl(std::string_view line) {
 }
 
 std::string_view TrimFwd(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r'))
+    s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+    s.remove_suffix(1);
   return s;
 }
 
@@ -67,7 +69,9 @@ std::string Qualified(std::string_view address) {
 
 // An address or note that reads back as written: no control byte; an
 // address also without "#" and not looking like a control line.
-bool TextOk(std::string_view text) { return LgrpPlainText(text); }
+bool TextOk(std::string_view text) {
+  return LgrpPlainText(text);
+}
 bool AddressOk(std::string_view a) {
   return !a.empty() && TextOk(a) && a.find('#') == std::string_view::npos && a.front() != '@';
 }
@@ -113,7 +117,9 @@ int ChangeForward(const std::string& account, const std::function<bool(std::stri
 std::vector<MDSAP_FwdEntry> MDSAP_FwdParse(std::string_view text) {
   std::vector<MDSAP_FwdEntry> entries;
   for (std::string_view line : LgrpLines(text)) {
-    if (IsControl(line)) continue;
+    // Indented, it still cannot be an address: written back it would be a
+    // control line.
+    if (IsControl(line) || IsControl(TrimFwd(line))) continue;
     std::size_t hash = line.find('#');
     MDSAP_FwdEntry e;
     e.address = TrimFwd(line.substr(0, hash));

@@ -14,7 +14,9 @@
 namespace {
 
 // The id cut at its first "@".
-std::string_view WithoutDomain(std::string_view id) { return id.substr(0, MbStrChr(id, '@')); }
+std::string_view WithoutDomain(std::string_view id) {
+  return id.substr(0, MbStrChr(id, '@'));
+}
 
 // The domain of the privilege checks: the text after "@" in the assignment,
 // or null for the site.
@@ -126,7 +128,8 @@ int FindByAccount(MDS_Context* ctx, const std::string& group, const std::string&
   MdsGroupInfoList subs;
   int r = MDS_GroupGInfoListGet(ctx, group.c_str(), &subs.items, &subs.count);
   if (r != kMdsOk) {
-    LOG_FileStr(ErrorLogPath(), StrPrintf("MDSAP_FindGroupIDByFwd()->MDS_GroupGInfoListGet()=%d\n", r));
+    LOG_FileStr(ErrorLogPath(),
+                StrPrintf("MDSAP_FindGroupIDByFwd()->MDS_GroupGInfoListGet()=%d\n", r));
     return 0;
   }
   for (const MDS_GroupInfo& sub : subs) {

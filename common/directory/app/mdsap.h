@@ -44,8 +44,7 @@ int MDSAP_IsInTheGroup(MDS_Context* ctx, const char* user, const char* group);
 
 // Depth first from `start` (itself first): the first group whose id without
 // domain ends with `text`.
-std::optional<std::string> MDSAP_FindGroupID(MDS_Context* ctx, const char* start,
-                                             const char* text);
+std::optional<std::string> MDSAP_FindGroupID(MDS_Context* ctx, const char* start, const char* text);
 
 // Walks `path` (names joined by "/", relative to `start`) down the tree: the
 // group reached; when a name is not found, `path` is emptied and `start` is
@@ -125,7 +124,8 @@ inline constexpr int kFwdActive = 2;          // replace the active flag
 inline constexpr int kFwdReplaceAddress = 4;  // replace the address by the replacement
 
 // The entries of a forwarding file's text (control lines skipped wherever
-// they stand; lines without an address dropped). All read as inactive.
+// they stand, indented ones too; lines without an address dropped). All read
+// as inactive.
 std::vector<MDSAP_FwdEntry> MDSAP_FwdParse(std::string_view text);
 
 int MDSAP_FwdRead(MDS_Context* ctx, const char* account, std::string& text);

@@ -7,7 +7,9 @@
 
 namespace {
 
-std::string_view WithoutDomain(std::string_view id) { return id.substr(0, MbStrChr(id, '@')); }
+std::string_view WithoutDomain(std::string_view id) {
+  return id.substr(0, MbStrChr(id, '@'));
+}
 
 }  // namespace
 
@@ -29,7 +31,7 @@ int MDSAP_UserGroupLevelApply(MDS_Context* ctx, const char* user, const char* gr
 }
 
 std::optional<std::string> MDSAP_DefaultGroup(MDS_Context* ctx) {
-  std::string group = ctx->defgroup;
+  std::string group = ctx->defgroup[0] ? ctx->defgroup : "/";
   if (group.size() < 2 || group[1] == '@') return group;  // the root always exists
   MdsGroupInfoRecord info;
   if (MDS_GroupInfoGet(ctx, group.c_str(), &info.rec) == kMdsOk) return group;

@@ -2,8 +2,8 @@
 // add-on hooks.
 #include "common/directory/app/mdsap.h"
 #include "common/directory/base/mds_log.h"
-#include "common/directory/groupstore/lgrp_files.h"
 #include "common/directory/config/mds_hooks.h"
+#include "common/directory/groupstore/lgrp_files.h"
 #include "host/account.h"
 #include "host/domain_table.h"
 #include "host/log.h"
@@ -24,7 +24,9 @@ struct CInfo {
   MDS_UserInfo* get() { return &record.rec; }
 };
 
-bool HooksOn(const MDS_Context* ctx) { return MDS_OptionIsSet(ctx, MDS_OPT_CALLMDSADD) == 1; }
+bool HooksOn(const MDS_Context* ctx) {
+  return MDS_OptionIsSet(ctx, MDS_OPT_CALLMDSADD) == 1;
+}
 
 // Logs a hook's answer: 65 is a request to stop (PreAdd) or only noted
 // (PostAdd), 66 its failure. Answers the hook's result.
@@ -38,7 +40,9 @@ int NoteHook(const char* hook, bool pre, const std::string& user, int result) {
   return result;
 }
 
-bool UserOk(const std::string& user) { return IsValidUserId(user); }
+bool UserOk(const std::string& user) {
+  return IsValidUserId(user);
+}
 
 // Removes the user from the forwarding files of the mailing accounts of the
 // user's groups, as one context sees them.
@@ -76,8 +80,7 @@ int MDSAP_UserInfoGet(MDS_Context* ctx, const char* user, UINFO& info) {
   }
   if (HooksOn(ctx)) {
     CInfo c(info, user);
-    NoteHook("MDSADD_UserInfoGet_PostAdd", false, user,
-             MDSADD_UserInfoGet_PostAdd(user, c.get()));
+    NoteHook("MDSADD_UserInfoGet_PostAdd", false, user, MDSADD_UserInfoGet_PostAdd(user, c.get()));
   }
   return kMdsOk;
 }

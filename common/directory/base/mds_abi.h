@@ -36,8 +36,8 @@ extern "C" {
 /* The directory context: a plain record on the caller's stack, from MDS_Init
  * to MDS_Close. */
 typedef struct MDS_Context {
-  void *handles[MDS_HANDLE_SLOTS]; /* libraries this context loaded; null ends the list */
-  void *ops[MDS_OP_SLOTS];         /* one function per operation, in table order */
+  void* handles[MDS_HANDLE_SLOTS]; /* libraries this context loaded; null ends the list */
+  void* ops[MDS_OP_SLOTS];         /* one function per operation, in table order */
   char base[160];                  /* base directory (address-book search) */
   char logfile[80];                /* log of loading errors */
   char defgroup[256];              /* the group new users join */
@@ -56,60 +56,59 @@ typedef struct MDS_Context {
 /* A member or administrator (user id, second string or null), or a search
  * hit (user id, group id). */
 typedef struct MDS_Member {
-  char *first;
-  char *second;
+  char* first;
+  char* second;
 } MDS_Member;
 
 /* Group information; f[0] to f[7] used: 0 group id (name path), 1 mailing
  * account, 2 text, 3 level, 4 text, 5 creation time, 6 text, 7 integer (all
  * as text). */
 typedef struct MDS_GroupInfo {
-  char *f[MDS_GROUPINFO_SLOTS];
+  char* f[MDS_GROUPINFO_SLOTS];
 } MDS_GroupInfo;
 
 /* User information, 39 fields in the order of the ".userinfo" keys UID,
  * UNAME, ULNAME, UURL, UEMAIL, ..., UCUSTOM8. */
 typedef struct MDS_UserInfo {
-  char *f[MDS_USERINFO_FIELDS];
+  char* f[MDS_USERINFO_FIELDS];
 } MDS_UserInfo;
 
 /* The operations, in slot order. */
-typedef int (*MDS_GroupUListGetFn)(MDS_Context *, const char *id, MDS_Member **, int *);
-typedef int (*MDS_GroupAListGetFn)(MDS_Context *, const char *id, MDS_Member **, int *);
-typedef int (*MDS_GroupGListGetFn)(MDS_Context *, const char *id, char ***, int *);
-typedef int (*MDS_GroupGInfoListGetFn)(MDS_Context *, const char *id, MDS_GroupInfo **, int *);
-typedef int (*MDS_GroupInfoGetFn)(MDS_Context *, const char *id, MDS_GroupInfo *);
-typedef int (*MDS_GroupCreateFn)(MDS_Context *, MDS_GroupInfo *);
-typedef int (*MDS_GroupDeleteFn)(MDS_Context *, const char *id);
-typedef int (*MDS_GroupInfoUpdateFn)(MDS_Context *, MDS_GroupInfo *);
-typedef int (*MDS_GroupRenameFn)(MDS_Context *, const char *id, const char *parent,
-                                 const char *name);
-typedef int (*MDS_GroupUserCreateFn)(MDS_Context *, const char *id, const char *user);
-typedef int (*MDS_GroupUserDeleteFn)(MDS_Context *, const char *id, const char *user);
-typedef int (*MDS_GroupUserMoveFn)(MDS_Context *, const char *user, const char *from,
-                                   const char *to);
-typedef int (*MDS_GroupIsAdmFn)(MDS_Context *, const char *user);
-typedef int (*MDS_GroupAdmCreateFn)(MDS_Context *, const char *id, const char *user);
-typedef int (*MDS_GroupAdmDeleteFn)(MDS_Context *, const char *id, const char *user);
-typedef int (*MDS_UserGListGetFn)(MDS_Context *, const char *user, char ***, int *);
-typedef int (*MDS_UserInfoUpdateFn)(MDS_Context *, MDS_UserInfo *);
-typedef int (*MDS_UserInfoGetFn)(MDS_Context *, const char *user, MDS_UserInfo *);
-typedef int (*MDS_UserPassUpdateFn)(MDS_Context *, const char *user, const char *password,
-                                    int mode);
-typedef int (*MDS_UserPassGetFn)(MDS_Context *, const char *user, char **);
-typedef int (*MDS_UserCreateFn)(MDS_Context *, const char *user, const char *password,
-                                const char *id, MDS_UserInfo *);
-typedef int (*MDS_UserDeleteFn)(MDS_Context *, const char *user);
-typedef int (*MDS_IsUserExistFn)(MDS_Context *, const char *user);
-typedef int (*MDS_UserSearchFn)(MDS_Context *, const char *pattern, MDS_Member **, int *);
-typedef int (*MDS_ShutdownFn)(MDS_Context *);
+typedef int (*MDS_GroupUListGetFn)(MDS_Context*, const char* id, MDS_Member**, int*);
+typedef int (*MDS_GroupAListGetFn)(MDS_Context*, const char* id, MDS_Member**, int*);
+typedef int (*MDS_GroupGListGetFn)(MDS_Context*, const char* id, char***, int*);
+typedef int (*MDS_GroupGInfoListGetFn)(MDS_Context*, const char* id, MDS_GroupInfo**, int*);
+typedef int (*MDS_GroupInfoGetFn)(MDS_Context*, const char* id, MDS_GroupInfo*);
+typedef int (*MDS_GroupCreateFn)(MDS_Context*, MDS_GroupInfo*);
+typedef int (*MDS_GroupDeleteFn)(MDS_Context*, const char* id);
+typedef int (*MDS_GroupInfoUpdateFn)(MDS_Context*, MDS_GroupInfo*);
+typedef int (*MDS_GroupRenameFn)(MDS_Context*, const char* id, const char* parent,
+                                 const char* name);
+typedef int (*MDS_GroupUserCreateFn)(MDS_Context*, const char* id, const char* user);
+typedef int (*MDS_GroupUserDeleteFn)(MDS_Context*, const char* id, const char* user);
+typedef int (*MDS_GroupUserMoveFn)(MDS_Context*, const char* user, const char* from,
+                                   const char* to);
+typedef int (*MDS_GroupIsAdmFn)(MDS_Context*, const char* user);
+typedef int (*MDS_GroupAdmCreateFn)(MDS_Context*, const char* id, const char* user);
+typedef int (*MDS_GroupAdmDeleteFn)(MDS_Context*, const char* id, const char* user);
+typedef int (*MDS_UserGListGetFn)(MDS_Context*, const char* user, char***, int*);
+typedef int (*MDS_UserInfoUpdateFn)(MDS_Context*, MDS_UserInfo*);
+typedef int (*MDS_UserInfoGetFn)(MDS_Context*, const char* user, MDS_UserInfo*);
+typedef int (*MDS_UserPassUpdateFn)(MDS_Context*, const char* user, const char* password, int mode);
+typedef int (*MDS_UserPassGetFn)(MDS_Context*, const char* user, char**);
+typedef int (*MDS_UserCreateFn)(MDS_Context*, const char* user, const char* password,
+                                const char* id, MDS_UserInfo*);
+typedef int (*MDS_UserDeleteFn)(MDS_Context*, const char* user);
+typedef int (*MDS_IsUserExistFn)(MDS_Context*, const char* user);
+typedef int (*MDS_UserSearchFn)(MDS_Context*, const char* pattern, MDS_Member**, int*);
+typedef int (*MDS_ShutdownFn)(MDS_Context*);
 
 /* Hooks. `info` points to the user's information as 39 strings in the order
  * of MDS_UserInfo; it is never null and the hook must not change or free it. */
-typedef int (*MDSADD_UserCreateFn)(const char *group, const char *user, const char *password,
-                                   int level, int is_hash, int no_password, void *info);
-typedef int (*MDSADD_UserInfoFn)(const char *user, void *info);
-typedef int (*MDSADD_UserPassUpdateFn)(const char *user, const char *password, int is_hash,
+typedef int (*MDSADD_UserCreateFn)(const char* group, const char* user, const char* password,
+                                   int level, int is_hash, int no_password, void* info);
+typedef int (*MDSADD_UserInfoFn)(const char* user, void* info);
+typedef int (*MDSADD_UserPassUpdateFn)(const char* user, const char* password, int is_hash,
                                        int no_password);
 
 #define MDSADD_BREAK 65

@@ -17,6 +17,10 @@ void MdsLog(const std::string& path, const char* format, ...) {
   LOG_FileLine(path, "%s", text.c_str());
 }
 
-std::string LgrpLogPath() { return host::RootPath("log/libquenbylgrp_err.log"); }
+std::string LgrpLogPath() {
+  return host::RootPath("log/libquenbylgrp_err.log");
+}
 
-std::string MdsLoadLogPath() { return host::RootPath("log/mds.log"); }
+std::string MdsLoadLogPath() {
+  return host::RootPath("log/mds.log");
+}

@@ -138,4 +138,6 @@ void MdsFreeUserInfo(MDS_UserInfo* info) {
   }
 }
 
-MdsString::~MdsString() { std::free(s); }
+MdsString::~MdsString() {
+  std::free(s);
+}

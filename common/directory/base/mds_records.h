@@ -34,7 +34,9 @@ void MdsFreeGroupInfos(MDS_GroupInfo* items, int count);
 void MdsFreeUserInfo(MDS_UserInfo* info);
 
 // The text of a C string, null as nullopt.
-inline MdsText MdsOptional(const char* s) { return s ? MdsText(s) : std::nullopt; }
+inline MdsText MdsOptional(const char* s) {
+  return s ? MdsText(s) : std::nullopt;
+}
 
 // Owners of what an operation hands out; they free it when they go.
 template <typename T, void (*Free)(T*, int)>

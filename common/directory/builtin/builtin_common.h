@@ -14,7 +14,9 @@ namespace mds_builtin {
 bool BadUser(const char* user);
 
 // A store result as an operation's: a malformed id (-1) is 5.
-inline int Code(int lgrp) { return lgrp == kLgrpBadId ? kMdsNoGroup : lgrp; }
+inline int Code(int lgrp) {
+  return lgrp == kLgrpBadId ? kMdsNoGroup : lgrp;
+}
 
 // Qualifies `id` with the context's domain and checks it: 0 with the
 // qualified id, or 5 for a null id, a control byte, or a domain that is "."

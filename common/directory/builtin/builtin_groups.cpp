@@ -11,7 +11,9 @@
 
 namespace mds_builtin {
 
-bool BadUser(const char* user) { return user && *user && !IsValidUserId(user); }
+bool BadUser(const char* user) {
+  return user && *user && !IsValidUserId(user);
+}
 
 int Qualify(const MDS_Context* ctx, const char* id, std::string& qualified) {
   if (!id) return kMdsNoGroup;
@@ -53,11 +55,13 @@ int ReadSubGroups(const std::string& qualified, const char* who, std::string& te
   return r;
 }
 
-MdsText Decimal(int value) { return std::to_string(value); }
+MdsText Decimal(int value) {
+  return std::to_string(value);
+}
 
 MdsGroupFields InfoFields(const std::string& id, const LGRP_Group& rec) {
-  return {id,          rec.account,        rec.text5, Decimal(rec.level),
-          rec.text7,   Decimal(rec.created), rec.text6, Decimal(rec.value9)};
+  return {id,        rec.account,          rec.text5, Decimal(rec.level),
+          rec.text7, Decimal(rec.created), rec.text6, Decimal(rec.value9)};
 }
 
 int GroupInfos(const std::string& qualified, std::vector<MdsGroupFields>& out) {
@@ -67,7 +71,8 @@ int GroupInfos(const std::string& qualified, std::vector<MdsGroupFields>& out) {
   if (r != kMdsOk) return r;
   for (std::string_view line : LgrpLines(text)) {
     LGRP_Group rec;
-    if (LgrpParseGroupLine(line, "/", rec)) out.push_back(InfoFields(ChildName(qualified, rec.name), rec));
+    if (LgrpParseGroupLine(line, "/", rec))
+      out.push_back(InfoFields(ChildName(qualified, rec.name), rec));
   }
   return kMdsOk;
 }
@@ -85,7 +90,9 @@ int MemberList(MDS_Context* ctx, const char* id, bool admins, MDS_Member** list,
   return MdsMakeMembers(pairs, list, count);
 }
 
-const char* FieldOr(const MDS_GroupInfo* info, int i) { return info->f[i] ? info->f[i] : ""; }
+const char* FieldOr(const MDS_GroupInfo* info, int i) {
+  return info->f[i] ? info->f[i] : "";
+}
 
 // A group record from fields 2 to 8 of `info`; 5 when a text would not fit
 // its field or holds a control byte.
@@ -107,8 +114,9 @@ int RecordFromInfo(const MDS_GroupInfo* info, std::string_view name, bool create
     if (!LgrpPlainText(FieldOr(info, field))) return kMdsNoGroup;
   }
   rec.level = std::atoi(FieldOr(info, 3));
-  rec.created = info->f[5] ? std::atoi(info->f[5])
-                           : created_now ? static_cast<int>(std::time(nullptr)) : 0;
+  rec.created = info->f[5]    ? std::atoi(info->f[5])
+                : created_now ? static_cast<int>(std::time(nullptr))
+                              : 0;
   rec.value9 = std::atoi(FieldOr(info, 7));
   return kMdsOk;
 }
@@ -126,7 +134,9 @@ std::string_view LastName(const std::string& qualified) {
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-bool IsRootPath(const std::string& qualified) { return LgrpSplit(qualified).path == "/"; }
+bool IsRootPath(const std::string& qualified) {
+  return LgrpSplit(qualified).path == "/";
+}
 
 }  // namespace
 
@@ -208,7 +218,8 @@ int MDS_LGRP_GroupCreate(MDS_Context* ctx, MDS_GroupInfo* info) {
     return kMdsNoGroup;
   }
   LGRP_Group rec;
-  if (!NameOk(LastName(qualified)) || RecordFromInfo(info, LastName(qualified), true, rec) != kMdsOk) {
+  if (!NameOk(LastName(qualified)) ||
+      RecordFromInfo(info, LastName(qualified), true, rec) != kMdsOk) {
     return kMdsNoGroup;
   }
   if (LGRP_ResolveGroupID(LGRP_ParentID(qualified), parent) != kLgrpOk) return kMdsNoGroup;
@@ -232,7 +243,8 @@ int MDS_LGRP_GroupInfoUpdate(MDS_Context* ctx, MDS_GroupInfo* info) {
   return Code(LGRP_EditGroup(rec));
 }
 
-int MDS_LGRP_RenameThenMove(MDS_Context* ctx, const char* id, const char* parent, const char* name) {
+int MDS_LGRP_RenameThenMove(MDS_Context* ctx, const char* id, const char* parent,
+                            const char* name) {
   std::string number, parent_number;
   if (Resolve(ctx, id, number) != kMdsOk || IsRootPath(number)) return kMdsNoGroup;
   bool renaming = name && *name, moving = parent && *parent;

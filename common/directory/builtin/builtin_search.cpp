@@ -19,20 +19,49 @@ struct Switch {
   int field;
 };
 constexpr std::array<Switch, 38> kSwitches = {{
-    {"f_user ", kMemberId}, {"f_name ", 1}, {"f_lname ", 2}, {"f_cellphone ", 14},
-    {"f_birthday ", 9}, {"f_memo ", 11}, {"f_gender ", 5}, {"f_occupation ", 6},
-    {"f_pid ", 13}, {"f_country ", 7}, {"f_blood ", 8}, {"f_pager ", 12},
-    {"f_home_tel1 ", 19}, {"f_home_tel2 ", 20}, {"f_email ", 4}, {"f_url ", 3},
-    {"f_home_fax ", 21}, {"f_home_zip ", 15}, {"f_home_prefecture ", 16}, {"f_home_city ", 17},
-    {"f_address ", 18}, {"f_company_name ", 22}, {"f_company_tel1 ", 29},
-    {"f_company_tel2 ", 30}, {"f_company_email ", 28}, {"f_company_url ", 27},
-    {"f_company_zip ", 23}, {"f_company_prefecture ", 24}, {"f_company_city ", 25},
-    {"f_company_addr ", 26}, {"f_custom1 ", 31}, {"f_custom2 ", 32}, {"f_custom3 ", 33},
-    {"f_custom4 ", 34}, {"f_custom5 ", 35}, {"f_custom6 ", 36}, {"f_custom7 ", 37},
+    {"f_user ", kMemberId},
+    {"f_name ", 1},
+    {"f_lname ", 2},
+    {"f_cellphone ", 14},
+    {"f_birthday ", 9},
+    {"f_memo ", 11},
+    {"f_gender ", 5},
+    {"f_occupation ", 6},
+    {"f_pid ", 13},
+    {"f_country ", 7},
+    {"f_blood ", 8},
+    {"f_pager ", 12},
+    {"f_home_tel1 ", 19},
+    {"f_home_tel2 ", 20},
+    {"f_email ", 4},
+    {"f_url ", 3},
+    {"f_home_fax ", 21},
+    {"f_home_zip ", 15},
+    {"f_home_prefecture ", 16},
+    {"f_home_city ", 17},
+    {"f_address ", 18},
+    {"f_company_name ", 22},
+    {"f_company_tel1 ", 29},
+    {"f_company_tel2 ", 30},
+    {"f_company_email ", 28},
+    {"f_company_url ", 27},
+    {"f_company_zip ", 23},
+    {"f_company_prefecture ", 24},
+    {"f_company_city ", 25},
+    {"f_company_addr ", 26},
+    {"f_custom1 ", 31},
+    {"f_custom2 ", 32},
+    {"f_custom3 ", 33},
+    {"f_custom4 ", 34},
+    {"f_custom5 ", 35},
+    {"f_custom6 ", 36},
+    {"f_custom7 ", 37},
     {"f_custom8 ", 38},
 }};
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // Folds a text for the search by the language option: two-byte characters
 // are copied whole, ASCII letters lowered.
@@ -57,8 +86,8 @@ std::string Fold(std::string_view text, int langopt) {
 struct Search {
   std::string pattern;  // folded
   int langopt = 1;
-  bool member_id = true;     // search the member's id
-  std::vector<int> fields;   // fields of the user information to search
+  bool member_id = true;    // search the member's id
+  std::vector<int> fields;  // fields of the user information to search
   std::vector<std::pair<std::string, MdsText>> hits;
 
   bool Matches(const std::string& member) const {
@@ -110,8 +139,10 @@ int MDS_LGRP_UserSearch(MDS_Context* ctx, const char* pattern, MDS_Member** list
       for (std::string_view line : LgrpLines(*setup)) {
         for (const Switch& s : kSwitches) {
           if (!line.starts_with(s.key)) continue;
-          if (s.field == kMemberId) search.member_id = true;
-          else search.fields.push_back(s.field);
+          if (s.field == kMemberId)
+            search.member_id = true;
+          else
+            search.fields.push_back(s.field);
         }
       }
     }

@@ -62,7 +62,9 @@ int MDS_LGRP_UserGListGet(MDS_Context* ctx, const char* user, char*** list, int*
   return MdsMakeStrings(names, list, count);
 }
 
-int MDS_LGRP_UserInfoUpdate(MDS_Context*, MDS_UserInfo*) { return kMdsNotSupported; }
+int MDS_LGRP_UserInfoUpdate(MDS_Context*, MDS_UserInfo*) {
+  return kMdsNotSupported;
+}
 
 int MDS_LGRP_UserInfoGet(MDS_Context* ctx, const char* user, MDS_UserInfo* info) {
   *info = MDS_UserInfo{};
@@ -132,7 +134,9 @@ int MDS_LGRP_IsUserExist(MDS_Context* ctx, const char* user) {
   return groups.count > 0 ? 1 : 0;
 }
 
-int MDS_LGRP_Shutdown(MDS_Context*) { return kMdsNotSupported; }
+int MDS_LGRP_Shutdown(MDS_Context*) {
+  return kMdsNotSupported;
+}
 
 void MDS_InstallBuiltin(MDS_Context* ctx) {
   void* const table[MDS_OP_COUNT] = {

@@ -16,9 +16,7 @@ std::string MdsNormaliseList(std::string_view list) {
 
 namespace {
 
-enum class Key {
-  kPreloadAsIs, kPreload, kOwfunc, kLogfile, kDefaultGroup, kLangopt, kOption
-};
+enum class Key { kPreloadAsIs, kPreload, kOwfunc, kLogfile, kDefaultGroup, kLangopt, kOption };
 
 struct KeyRow {
   const char* text;
@@ -28,17 +26,23 @@ struct KeyRow {
 
 // In the order they are tried.
 constexpr KeyRow kKeys[] = {
-    {"preloadlib: ", Key::kPreloadAsIs, 0}, {"preloadlib = ", Key::kPreload, 0},
-    {"owfunc = ", Key::kOwfunc, 0},         {"logfile: ", Key::kLogfile, 0},
-    {"logfile = ", Key::kLogfile, 0},       {"defaultgroup = ", Key::kDefaultGroup, 0},
-    {"langopt = ", Key::kLangopt, 0},       {"breakingrule = ", Key::kOption, MDS_OPT_BREAKINGRULE},
+    {"preloadlib: ", Key::kPreloadAsIs, 0},
+    {"preloadlib = ", Key::kPreload, 0},
+    {"owfunc = ", Key::kOwfunc, 0},
+    {"logfile: ", Key::kLogfile, 0},
+    {"logfile = ", Key::kLogfile, 0},
+    {"defaultgroup = ", Key::kDefaultGroup, 0},
+    {"langopt = ", Key::kLangopt, 0},
+    {"breakingrule = ", Key::kOption, MDS_OPT_BREAKINGRULE},
     {"updateonue = ", Key::kOption, MDS_OPT_UPDATEONUE},
     {"createonucf = ", Key::kOption, MDS_OPT_CREATEONUCF},
     {"deleteonudf = ", Key::kOption, MDS_OPT_DELETEONUDF},
     {"callmdsadd = ", Key::kOption, MDS_OPT_CALLMDSADD},
 };
 
-int Decimal(std::string_view value) { return std::atoi(std::string(value).c_str()); }
+int Decimal(std::string_view value) {
+  return std::atoi(std::string(value).c_str());
+}
 
 // Stores `value` in a fixed field when it fits; else notes the key.
 template <std::size_t N>
@@ -91,8 +95,10 @@ void Apply(MDS_Context* ctx, const KeyRow& row, std::string_view value, MdsConf&
       ctx->langopt = Decimal(value);
       break;
     case Key::kOption:
-      if (Decimal(value) != 0) ctx->options |= row.bit;
-      else ctx->options &= ~row.bit;
+      if (Decimal(value) != 0)
+        ctx->options |= row.bit;
+      else
+        ctx->options &= ~row.bit;
       break;
   }
 }

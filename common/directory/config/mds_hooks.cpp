@@ -40,14 +40,14 @@ int Call(const char* name, Args... args) {
 
 }  // namespace
 
-int MDSADD_UserCreate_PreAdd(const char* group, const char* user, const char* password,
-                             int level, int is_hash, int no_password, MDS_UserInfo* info) {
+int MDSADD_UserCreate_PreAdd(const char* group, const char* user, const char* password, int level,
+                             int is_hash, int no_password, MDS_UserInfo* info) {
   return Call<MDSADD_UserCreateFn>("MDSADD_UserCreate_PreAdd", group, user, password, level,
                                    is_hash, no_password, static_cast<void*>(info));
 }
 
-int MDSADD_UserCreate_PostAdd(const char* group, const char* user, const char* password,
-                              int level, int is_hash, int no_password, MDS_UserInfo* info) {
+int MDSADD_UserCreate_PostAdd(const char* group, const char* user, const char* password, int level,
+                              int is_hash, int no_password, MDS_UserInfo* info) {
   return Call<MDSADD_UserCreateFn>("MDSADD_UserCreate_PostAdd", group, user, password, level,
                                    is_hash, no_password, static_cast<void*>(info));
 }

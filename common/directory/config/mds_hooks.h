@@ -11,10 +11,10 @@
 // The hook named `name`, or null after a log line.
 void* MDSADD_LoadFunc(const char* name);
 
-int MDSADD_UserCreate_PreAdd(const char* group, const char* user, const char* password,
-                             int level, int is_hash, int no_password, MDS_UserInfo* info);
-int MDSADD_UserCreate_PostAdd(const char* group, const char* user, const char* password,
-                              int level, int is_hash, int no_password, MDS_UserInfo* info);
+int MDSADD_UserCreate_PreAdd(const char* group, const char* user, const char* password, int level,
+                             int is_hash, int no_password, MDS_UserInfo* info);
+int MDSADD_UserCreate_PostAdd(const char* group, const char* user, const char* password, int level,
+                              int is_hash, int no_password, MDS_UserInfo* info);
 int MDSADD_UserInfoUpdate_PreAdd(const char* user, MDS_UserInfo* info);
 int MDSADD_UserInfoGet_PostAdd(const char* user, MDS_UserInfo* info);
 int MDSADD_UserPassUpdate_PostAdd(const char* user, const char* password, int is_hash,

@@ -73,7 +73,8 @@ void* OpenList(MDS_Context* ctx, const std::string& list) {
     return nullptr;
   }
   void* last = nullptr;
-  for (std::size_t at = 0, colon; (colon = list.find(':', at)) != std::string::npos; at = colon + 1) {
+  for (std::size_t at = 0, colon; (colon = list.find(':', at)) != std::string::npos;
+       at = colon + 1) {
     std::string library = list.substr(at, colon - at);
     void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_GLOBAL);
     if (!handle) {
@@ -122,7 +123,8 @@ bool LoadOverride(MDS_Context* ctx, const MdsOverride& entry) {
   void* handle = OpenList(ctx, entry.libraries);
   if (!handle) return false;
   const std::string& ops = entry.operations;
-  for (std::size_t at = 0, colon; (colon = ops.find(':', at)) != std::string::npos; at = colon + 1) {
+  for (std::size_t at = 0, colon; (colon = ops.find(':', at)) != std::string::npos;
+       at = colon + 1) {
     std::string name = ops.substr(at, colon - at);
     int slot = OperationSlot(name);
     if (slot < 0) {
@@ -269,4 +271,6 @@ std::string MDS_ContextDomain(const MDS_Context* ctx) {
   return session().domain.empty() ? GINI().default_domain : session().domain;
 }
 
-int MDS_OptionIsSet(const MDS_Context* ctx, unsigned bit) { return (ctx->options & bit) ? 1 : 0; }
+int MDS_OptionIsSet(const MDS_Context* ctx, unsigned bit) {
+  return (ctx->options & bit) ? 1 : 0;
+}

@@ -47,8 +47,8 @@ inline constexpr std::size_t kLgrpAccountMax = 127;
 inline constexpr std::size_t kLgrpText5Max = 511;
 inline constexpr std::size_t kLgrpText6Max = 15;
 inline constexpr std::size_t kLgrpText7Max = 19;
-inline constexpr std::size_t kLgrpLineMax = 1023;     // longer Group.list lines are skipped
-inline constexpr std::size_t kLgrpUserIdMax = 127;    // longer member lines are skipped
+inline constexpr std::size_t kLgrpLineMax = 1023;      // longer Group.list lines are skipped
+inline constexpr std::size_t kLgrpUserIdMax = 127;     // longer member lines are skipped
 inline constexpr std::size_t kLgrpFileMax = 64 << 20;  // larger list files are a file error
 
 // One line of Group.list.

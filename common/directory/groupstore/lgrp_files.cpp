@@ -89,7 +89,9 @@ bool ParseNumber(std::string_view s, unsigned& number) {
   return number != 0;
 }
 
-std::string Cut(std::string_view s, std::size_t width) { return std::string(s.substr(0, width)); }
+std::string Cut(std::string_view s, std::size_t width) {
+  return std::string(s.substr(0, width));
+}
 
 }  // namespace
 
@@ -130,13 +132,15 @@ std::string LgrpFormatLine(const LGRP_Group& r) {
 std::vector<std::string> LgrpUserLines(std::string_view text) {
   std::vector<std::string> users;
   for (std::string_view line : LgrpLines(text)) {
-    if (!line.empty() && line.size() <= kLgrpUserIdMax) users.emplace_back(line);
+    if (!line.empty() && line.size() <= kLgrpUserIdMax && LgrpPlainText(line)) {
+      users.emplace_back(line);
+    }
   }
   return users;
 }
 
-RewriteResult LgrpRewrite(const std::string& dir, const char* file, const char* prefix,
-                          bool create, const std::function<bool(std::string&)>& change) {
+RewriteResult LgrpRewrite(const std::string& dir, const char* file, const char* prefix, bool create,
+                          const std::function<bool(std::string&)>& change) {
   RewriteOptions options;
   options.temp_name = [&dir, prefix](int attempt) { return StampedTempName(dir, prefix, attempt); };
   options.mode = 0600;
@@ -144,6 +148,10 @@ RewriteResult LgrpRewrite(const std::string& dir, const char* file, const char* 
   return LockedRewrite(dir + "/" + file, options, change);
 }
 
-std::string LgrpUserListPath(std::string_view user) { return user_home(user) + "/Group.list"; }
+std::string LgrpUserListPath(std::string_view user) {
+  return user_home(user) + "/Group.list";
+}
 
-bool LgrpUserOk(std::string_view user) { return IsValidUserId(user); }
+bool LgrpUserOk(std::string_view user) {
+  return IsValidUserId(user);
+}

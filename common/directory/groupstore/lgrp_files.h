@@ -33,13 +33,13 @@ bool LgrpParseGroupLine(std::string_view line, std::string_view parent, LGRP_Gro
 std::string LgrpFormatLine(const LGRP_Group& record);
 
 // The user ids of a user.list or admin.list text: non-empty lines of at most
-// kLgrpUserIdMax bytes.
+// kLgrpUserIdMax bytes without control bytes (a NUL among them).
 std::vector<std::string> LgrpUserLines(std::string_view text);
 
 // Rewrites <dir>/<file> under its lock through "<dir>/<prefix><time><pid>"
 // (see LockedRewrite).
-RewriteResult LgrpRewrite(const std::string& dir, const char* file, const char* prefix,
-                          bool create, const std::function<bool(std::string&)>& change);
+RewriteResult LgrpRewrite(const std::string& dir, const char* file, const char* prefix, bool create,
+                          const std::function<bool(std::string&)>& change);
 
 // Makes the folders of the tree down to the group's (mode 0770; errors are
 // left to the next step). False when the domain of a multi-domain tree has no

@@ -80,7 +80,9 @@ unsigned MakeNumberedDir(const std::string& dir) {
   return made;
 }
 
-bool IsRoot(std::string_view id) { return LgrpSplit(id).path == "/"; }
+bool IsRoot(std::string_view id) {
+  return LgrpSplit(id).path == "/";
+}
 
 }  // namespace
 
@@ -218,7 +220,8 @@ int LGRP_MoveGroup(std::string_view group, std::string_view new_parent) {
   record.id.assign(new_parent);
   r = LGRP_AddGroup(record);
   if (r != kLgrpOk) {
-    MdsLog(LgrpLogPath(), "LGRP_MoveGroup()->LGRP_AddGroup(%s)=%d", std::string(new_parent).c_str(), r);
+    MdsLog(LgrpLogPath(), "LGRP_MoveGroup()->LGRP_AddGroup(%s)=%d", std::string(new_parent).c_str(),
+           r);
     return r;
   }
   r = RemoveGroupInList(group);

@@ -126,7 +126,7 @@ std::optional<std::string> LGRP_GroupDir(std::string_view id) {
     }
   }
   std::string dir = isMultiDomain() && !s.domain.empty() ? GetDomainDir(s.domain) + "/grp"
-                                                          : host::RootPath("public/grp");
+                                                         : host::RootPath("public/grp");
   if (path != "/") dir += path;
   return dir;
 }
@@ -156,7 +156,14 @@ int LGRP_CheckGroupName(const char* text, int charset, bool path) {
       continue;
     }
     switch (c) {
-      case ' ': case '"': case '\'': case ',': case ';': case '<': case '>': case '@':
+      case ' ':
+      case '"':
+      case '\'':
+      case ',':
+      case ';':
+      case '<':
+      case '>':
+      case '@':
         return kLgrpBadName;
       case '/':
         if (!path || (i + 1 < t.size() && t[i + 1] == '/')) return kLgrpBadName;

@@ -15,8 +15,8 @@ bool Holds(std::string_view text, std::string_view user) {
 
 // Appends the user to <group folder>/<file> unless it holds the user. 0, 3
 // (held already), 2 (after the log line), -1.
-int AddUserLine(std::string_view group, std::string_view user, const char* file,
-                const char* prefix, const char* who) {
+int AddUserLine(std::string_view group, std::string_view user, const char* file, const char* prefix,
+                const char* who) {
   std::optional<std::string> dir = LGRP_GroupDir(group);
   if (!dir) return kLgrpBadId;
   // The root's folder is made when its first member or administrator comes.
@@ -64,7 +64,9 @@ int DropUserLine(std::string_view group, std::string_view user, const char* file
   return kLgrpOk;
 }
 
-bool UserOk(std::string_view user) { return !user.empty() && LgrpUserOk(user); }
+bool UserOk(std::string_view user) {
+  return !user.empty() && LgrpUserOk(user);
+}
 
 }  // namespace
 

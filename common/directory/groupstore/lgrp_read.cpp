@@ -21,7 +21,9 @@ int ReadGroupFile(std::string_view group, const char* file, std::string& text, s
   return LgrpReadFile(path, text);
 }
 
-bool IsRoot(std::string_view id) { return LgrpSplit(id).path == "/"; }
+bool IsRoot(std::string_view id) {
+  return LgrpSplit(id).path == "/";
+}
 
 // The record of `group` in its parent's list; `who` names the caller in log
 // lines. 0 (empty record for the root and unlisted groups) or -1.
@@ -55,7 +57,8 @@ int LGRP_GetGroupFIDs(std::string_view group, std::vector<LGRP_Group>& out) {
   out.clear();
   std::string text, path;
   int r = ReadGroupFile(group, "Group.list", text, path);
-  if (r == kLgrpFileError) MdsLog(LgrpLogPath(), "LGRP_GetGroupFIDs()->MFILE_Read(%s) error", path.c_str());
+  if (r == kLgrpFileError)
+    MdsLog(LgrpLogPath(), "LGRP_GetGroupFIDs()->MFILE_Read(%s) error", path.c_str());
   if (r != kLgrpOk) return r;
   for (std::string_view line : LgrpLines(text)) {
     LGRP_Group rec;

@@ -16,8 +16,9 @@ std::string_view IdOf(std::string_view entry) {
 // Rewrites the user's list under its lock; `change` gets the lines and fills
 // the new text, answering true to write it. 0, 5, or 2 after a log line: the
 // write error's, or `read_failed`'s line when the list could not be read.
-int ChangeUserList(std::string_view user, bool create, const std::function<void()>& read_failed,
-                   const std::function<bool(const std::vector<std::string_view>&, std::string&)>& change) {
+int ChangeUserList(
+    std::string_view user, bool create, const std::function<void()>& read_failed,
+    const std::function<bool(const std::vector<std::string_view>&, std::string&)>& change) {
   if (user.empty() || !LgrpUserOk(user)) return kLgrpBadUser;
   std::string home = user_home(user);
   RewriteResult r = LgrpRewrite(home, "Group.list", ".Group_", create, [&](std::string& text) {
@@ -51,27 +52,26 @@ int LGRP_WriteUserGroupList(std::string_view user, std::string_view text) {
 }
 
 int LGRP_UserGroupListAdd(std::string_view user, std::string_view group, bool as_admin) {
-  return ChangeUserList(
-      user, true, nullptr,
-      [&](const std::vector<std::string_view>& lines, std::string& out) {
-        bool found = false, changed = false;
-        for (std::string_view line : lines) {
-          if (IdOf(line) == group) {
-            found = true;
-            if (as_admin && line.front() != '+') {
-              out += '+';
-              changed = true;
-            }
-          }
-          AddLine(out, line);
-        }
-        if (!found) {
-          if (as_admin) out += '+';
-          AddLine(out, group);
-          changed = true;
-        }
-        return changed;
-      });
+  return ChangeUserList(user, true, nullptr,
+                        [&](const std::vector<std::string_view>& lines, std::string& out) {
+                          bool found = false, changed = false;
+                          for (std::string_view line : lines) {
+                            if (IdOf(line) == group) {
+                              found = true;
+                              if (as_admin && line.front() != '+') {
+                                out += '+';
+                                changed = true;
+                              }
+                            }
+                            AddLine(out, line);
+                          }
+                          if (!found) {
+                            if (as_admin) out += '+';
+                            AddLine(out, group);
+                            changed = true;
+                          }
+                          return changed;
+                        });
 }
 
 int LGRP_UserGroupListDel(std::string_view user, std::string_view group, bool admin_only) {
@@ -138,7 +138,8 @@ int LGRP_RefreshUserGroupList(std::string_view new_group, std::string_view old_g
   for (const std::string& user : members) {
     if (!done.insert(user).second) continue;
     int u = LGRP_UserGroupListUpdate(user, old_group, new_group);
-    if (u != kLgrpOk) MdsLog(LgrpLogPath(), "LGRP_RefreshUserGroupList()->LGRP_UserGroupListUpdate()t=%d", u);
+    if (u != kLgrpOk)
+      MdsLog(LgrpLogPath(), "LGRP_RefreshUserGroupList()->LGRP_UserGroupListUpdate()t=%d", u);
   }
   return kLgrpOk;
 }
