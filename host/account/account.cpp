@@ -16,12 +16,17 @@ struct AccountLine {
   std::string_view hash;
 };
 
-const std::string& AccountFile() {
+std::optional<std::string>& AccountCache() {
   static std::optional<std::string> text;
+  return text;
+}
+
+const std::string& AccountFile() {
+  std::optional<std::string>& text = AccountCache();
   static bool hooked = false;
   if (!hooked) {
     hooked = true;
-    host::OnReloadEnv([] { text.reset(); });
+    host::OnReloadEnv([] { AccountCache().reset(); });
   }
   if (!text) {
     text.emplace();
@@ -50,6 +55,8 @@ std::optional<AccountLine> FindUser(std::string_view user_id) {
 }
 
 }  // namespace
+
+void AccountFileChanged() { AccountCache().reset(); }
 
 int user_exist(std::string_view user_id) { return FindUser(user_id) ? 1 : 0; }
 

@@ -5,6 +5,9 @@
 #include <string>
 #include <string_view>
 
+// Forgets the account file read so far; called after it was rewritten.
+void AccountFileChanged();
+
 // Non-zero when the user has a line in the account file.
 int user_exist(std::string_view user_id);
 

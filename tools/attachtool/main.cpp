@@ -12,6 +12,7 @@ int TypeCommand(int argc, char** argv);
 int CompileMagicCommand(int argc, char** argv);
 int MimeCommand(int argc, char** argv);
 int ScanCommand(int argc, char** argv);
+int DirCommand(int argc, char** argv);
 
 namespace {
 
@@ -48,6 +49,37 @@ constexpr Command kCommands[] = {
      "written to FILE. Exit status 0 clean, 1 infected, 2 not scanned (the\n"
      "engine could not be opened, or it answered an error).",
      ScanCommand},
+    {"dir", "dir [--as USER] [--assign TEXT] [--conf PATH] OP [ARG...]",
+     "Opens a directory context as the programs do (MDS_Init with PATH and TEXT;\n"
+     "the session of a login of USER, or none), calls OP once and closes it.\n"
+     "Prints \"result\", TAB and the answer, the output lines (after an answer\n"
+     "of 0), then \"close\", TAB and MDS_Close's answer; TAB, CR, LF and \\ in\n"
+     "values are written \\t, \\r, \\n and \\\\. \"(null)\" is a null string, also\n"
+     "as an argument. Exit status 0 when OP answered 0, 1 otherwise; 2 for a\n"
+     "usage error or when the context cannot be opened (nothing on standard\n"
+     "output). OP and its arguments:\n"
+     "  GroupUListGet|GroupAListGet|GroupGListGet|GroupGInfoListGet|GroupInfoGet|\n"
+     "    GroupDelete ID\n"
+     "  GroupCreate|GroupInfoUpdate ID [F2 .. F8]    GroupRename ID PARENT NAME\n"
+     "  GroupUserCreate|GroupUserDelete|GroupAdmCreate|GroupAdmDelete ID USER\n"
+     "  GroupUserMove USER FROM TO    UserPassUpdate USER PASSWORD MODE\n"
+     "  GroupIsAdm|UserGListGet|UserInfoGet|UserPassGet|UserDelete|IsUserExist USER\n"
+     "  UserInfoUpdate [KEY=VALUE...]    UserCreate USER PASSWORD ID [KEY=VALUE...]\n"
+     "  UserSearch PATTERN    Shutdown\n"
+     "  MDSAP_IsGroupAdmin USER GROUP PRIV    MDSAP_IsInGroupTree USER GROUP\n"
+     "  MDSAP_IsSiteAdmin USER    MDSAP_IsInTheGroup USER GROUP\n"
+     "  MDSAP_GroupLevelGet GROUP    MDSAP_UserGroupLevelApply USER GROUP\n"
+     "  MDSAP_GroupUserCreate|MDSAP_GroupUserDelete GROUP USER\n"
+     "  MDSAP_UserCreate GROUP USER PASSWORD LEVEL IS_HASH NO_PASSWORD [KEY=VALUE...]\n"
+     "  MDSAP_UserRemove USER    MDSAP_UserPassUpdate USER PASSWORD IS_HASH NO_PASSWORD\n"
+     "  MDSAP_UserInfoUpdate USER [KEY=VALUE...]    MDSAP_UserInfoGet USER\n"
+     "  MDSAP_FwdRead|MDSAP_FwdGet|MDSAP_FwdSenderGet ACCOUNT\n"
+     "  MDSAP_FwdAdd ACCOUNT ADDRESS REPLACEMENT NOTE ACTIVE FLAGS\n"
+     "  MDSAP_FwdDel ACCOUNT ADDRESS    MDSAP_DefaultGroup\n"
+     "  MDSAP_FindGroupID START TEXT    MDSAP_FindGroupID2 START PATH\n"
+     "  MDSAP_FindGroupIDByFwd START ACCOUNT\n"
+     "KEY is a .userinfo key (UID ... UCUSTOM8; UFAX and UHOME_FAX are one field).",
+     DirCommand},
 };
 
 void PrintUsage(std::FILE* out) {
