@@ -17,6 +17,8 @@
 
 #include "attachdesk/handlers.h"
 #include "attachdesk/state.h"
+#include "common/intake/limits.h"
+#include "common/intake/stored_copy.h"
 #include "host/account/session.h"
 #include "host/base/strings.h"
 #include "host/base/unique_fd.h"
@@ -24,75 +26,6 @@
 #include "host/files/log.h"
 #include "host/site/site.h"
 #include "host/text/html_text.h"
-
-int AD_CountLimit() {
-  return std::clamp(GINI().attach_count_limit, 0, kAttachAddLimit);
-}
-
-std::int64_t AD_SizeLimit() {
-  std::int64_t kb = level_priv_attachsize(session().level);
-  if (kb <= 0) return 0;
-  if (kb > (std::numeric_limits<std::int64_t>::max() >> 10)) {
-    return std::numeric_limits<std::int64_t>::max();
-  }
-  return kb << 10;
-}
-
-bool AD_PathFitsRecord(const std::string& path, const char* function) {
-  if (path.size() < sizeof AttachRecord::path && path.find(';') == std::string::npos) return true;
-  LOG_FileLine(ErrorLogPath(), "%s: stored name %s cannot be listed", function, path.c_str());
-  return false;
-}
-
-// Stored copies carry the process id in their names, but a process id comes
-// round again: a name that is taken gets "." and a number, so one request's
-// copy never replaces another's.
-constexpr int kStoredNameTries = 100;
-
-std::string AD_FreeStoredName(const std::string& path, const char* function) {
-  for (int n = 0; n < kStoredNameTries; ++n) {
-    std::string candidate = n == 0 ? path : StrPrintf("%s.%d", path.c_str(), n);
-    struct stat st;
-    if (lstat(candidate.c_str(), &st) != 0 && errno == ENOENT) return candidate;
-  }
-  LOG_FileLine(ErrorLogPath(), "%s: no free stored name beside %s", function, path.c_str());
-  return {};
-}
-
-// The data goes straight from the request body to the file: an upload that
-// was spooled while the request was read becomes the stored file itself;
-// anything else is copied in as many writes as the system needs.
-int AD_StoreCopy(std::string& path, const char* data, std::int64_t length) {
-  const RequestBody& body = MCGI_Request().body;
-  const auto size = static_cast<std::size_t>(length);
-  for (int n = 0; n < kStoredNameTries; ++n) {
-    std::string candidate = n == 0 ? path : StrPrintf("%s.%d", path.c_str(), n);
-    if (!AD_PathFitsRecord(candidate, "AD_StoreCopy")) return -1;
-    if (body.LinkAs(candidate.c_str(), data, size)) {
-      path = candidate;
-      return 0;
-    }
-    UniqueFd fd(open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!fd.ok() && errno == EEXIST) continue;
-    if (!fd.ok()) {
-      LOG_FileLine(ErrorLogPath(), "AD_StoreCopy: open %s: %s", candidate.c_str(),
-                   std::strerror(errno));
-      return -1;
-    }
-    const char* failed = body.WriteTo(fd.get(), data, size) != 0 ? "write" : nullptr;
-    if (!failed && close(fd.release()) != 0) failed = "close";
-    if (failed) {
-      LOG_FileLine(ErrorLogPath(), "AD_StoreCopy: %s %s: %s", failed, candidate.c_str(),
-                   std::strerror(errno));
-      unlink(candidate.c_str());
-      return -1;
-    }
-    path = candidate;
-    return 0;
-  }
-  LOG_FileLine(ErrorLogPath(), "AD_StoreCopy: no free stored name beside %s", path.c_str());
-  return -1;
-}
 
 void AD_InsertText(const char* type, const char* data, std::int64_t length) {
   if (data == nullptr || length <= 0) return;
@@ -143,9 +76,9 @@ AD_Admission AD_Admit(const char* name, const char* data, std::int64_t length, c
       return AD_Admission::kDiverted;
     }
   }
-  if (ATT_Table().count + 1 > AD_CountLimit()) return Refuse(kAdCountLimit);
+  if (ATT_Table().count + 1 > intake::CountLimit()) return Refuse(kAdCountLimit);
   // A record keeps its size in 32 bits: a larger file cannot be listed.
-  if (length > std::numeric_limits<std::int32_t>::max() || in.total + length > AD_SizeLimit()) {
+  if (length > std::numeric_limits<std::int32_t>::max() || in.total + length > intake::SizeLimit()) {
     return Refuse(kAdSizeLimit);
   }
   if (!(flags & kAdmitNoScan)) {

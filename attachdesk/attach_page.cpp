@@ -7,6 +7,7 @@
 #include "attachdesk/handlers.h"
 #include "attachdesk/state.h"
 #include "common/attach/attach_list.h"
+#include "common/intake/limits.h"
 #include "host/account/session.h"
 #include "host/base/memstream.h"
 #include "host/base/process.h"
@@ -89,8 +90,8 @@ void BindLimits(OML_Handle& page, const AttachTable& t) {
   auto clamp = [](std::int64_t v) {
     return static_cast<int>(std::clamp<std::int64_t>(v, 0, INT_MAX));
   };
-  int count_limit = AD_CountLimit();
-  std::int64_t size_limit = AD_SizeLimit();
+  int count_limit = intake::CountLimit();
+  std::int64_t size_limit = intake::SizeLimit();
   std::int64_t listed = 0;
   for (int i = 0; i < t.count; ++i) listed += t.records[i].size;
   OML_IntSet(page, "$countlimit", count_limit);

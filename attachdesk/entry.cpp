@@ -5,10 +5,10 @@
 #include <string_view>
 
 #include "attachdesk/attachdesk.h"
-#include "attachdesk/compose_id.h"
 #include "attachdesk/handlers.h"
 #include "attachdesk/state.h"
 #include "common/attach/attach_list.h"
+#include "common/intake/compose_id.h"
 #include "host/account/session.h"
 #include "host/cgi/cgi_request.h"
 #include "host/cgi/status_answer.h"
@@ -62,7 +62,7 @@ int AD_Main() {
     unlink(ATT_ListPath(st.cpid->c_str()).c_str());
     attach_main();
   }
-  if (!AD_IsValidComposeId(d.cpid)) {
+  if (!intake::IsValidComposeId(d.cpid)) {
     PrintStatusAnswer("400 Bad Request", "The compose identifier is not valid.");
     return 1;
   }

@@ -12,6 +12,8 @@
 #include "attachdesk/handlers.h"
 #include "attachdesk/state.h"
 #include "common/attach/attach_list.h"
+#include "common/intake/fetched_url.h"
+#include "common/intake/stored_copy.h"
 #include "common/mime/content_type.h"
 #include "host/account/session.h"
 #include "host/base/ascii.h"
@@ -78,7 +80,7 @@ bool Upload(int index) {
     const AD_Intake& in = AD_GetIntake();
     std::string path = StrPrintf("%s/%s_%s_A_%d_%d", host::TmpDir().c_str(),
                                  session().user_id.c_str(), ComposeId().c_str(), in.pid, index);
-    if (AD_StoreCopy(path, data, length) != 0) return -1;
+    if (intake::StoreCopy(path, data, length) != 0) return -1;
     std::string charset = converted ? MLC_CharsetToWEncName(kCharsetUtf8) : UserCharset();
     std::string base(MLG_ExtractFilename(name, MLC_CharsetWEncToValue(charset)));
     const char* shown = AD_NameForCharset(base.c_str(), charset.c_str());
@@ -89,38 +91,6 @@ bool Upload(int index) {
   };
   return AD_Admit(name.c_str(), data, length, type.c_str(), store) != AD_Admission::kRefused;
 }
-
-// The URL as it is fetched: a bare host gets "http://" and "/", a text with
-// a path but no scheme gets "http://", and a scheme with a host but no path
-// gets "/".
-std::string NormaliseUrl(std::string url) {
-  if (url.find('/') == std::string::npos) {
-    url = "http://" + url + "/";
-  } else if (url.find("://") == std::string::npos) {
-    url = "http://" + url;
-  }
-  std::size_t scheme = url.find("://");
-  if (scheme != std::string::npos && url.find('/', scheme + 3) == std::string::npos) url += '/';
-  return url;
-}
-
-// The fetched file, deleted when the request ends unless it was listed: a
-// file that is refused, diverted into the message body or empty must not stay
-// in tmp/ uncounted.
-class FetchedFile {
- public:
-  explicit FetchedFile(std::string path) : path_(std::move(path)) {}
-  ~FetchedFile() {
-    if (!kept_) unlink(path_.c_str());
-  }
-  FetchedFile(const FetchedFile&) = delete;
-  FetchedFile& operator=(const FetchedFile&) = delete;
-  void Keep() { kept_ = true; }
-
- private:
-  std::string path_;
-  bool kept_ = false;
-};
 
 AD_FetchMessage MessageOf(FetchProblem problem) {
   switch (problem) {
@@ -144,34 +114,20 @@ AD_FetchMessage MessageOf(FetchProblem problem) {
   return AD_FetchMessage::kOther;
 }
 
-// The text of the URL field with the blanks around it taken off; empty when
-// there is none.
-std::string UrlText() {
-  const char* client = nullptr;
-  const char* text = nullptr;
-  std::int64_t length = 0;
-  MCGI_FileGet("newfile2", &client, &text, &length);
-  if (length <= 0) return {};
-  std::string url(text, static_cast<std::size_t>(length));
-  url.erase(0, url.find_first_not_of(" \t\r\n"));
-  while (!url.empty() && ascii::IsSpace(url.back())) url.pop_back();
-  return url;
-}
-
 // The URL field. The fetched file is listed where the fetch left it. A fetch
 // that fails or brings nothing adds nothing, and the page says why.
 void FetchUrl() {
-  std::string url = UrlText();
+  std::string url = intake::UrlFieldText();
   if (url.empty()) return;
-  url = NormaliseUrl(std::move(url));
+  url = intake::NormaliseUrl(std::move(url));
 
   AD_State& st = AD_GetState();
   const AD_Intake& in = AD_GetIntake();
-  std::string path = AD_FreeStoredName(StrPrintf("%s/%s_%s_H_%d", host::TmpDir().c_str(),
+  std::string path = intake::FreeStoredName(StrPrintf("%s/%s_%s_H_%d", host::TmpDir().c_str(),
                                                  session().user_id.c_str(),
                                                  ComposeId().c_str(), in.pid),
                                        "FetchUrl");
-  if (path.empty() || !AD_PathFitsRecord(path, "FetchUrl")) {
+  if (path.empty() || !intake::PathFitsRecord(path, "FetchUrl")) {
     st.fetch_message = AD_FetchMessage::kOther;
     return;
   }
@@ -180,7 +136,7 @@ void FetchUrl() {
     st.fetch_status = MNET_LastFailure().http_status;
     return;
   }
-  FetchedFile fetched(path);
+  intake::FetchedFile fetched(path);
   // Mapped, never through a link: the file is read once, without a copy.
   MappedFile data;
   if (!data.Open(path, false)) {
@@ -213,7 +169,7 @@ bool SendsFiles() {
       return true;
     }
   }
-  return !UrlText().empty();
+  return !intake::UrlFieldText().empty();
 }
 
 }  // namespace

@@ -113,21 +113,6 @@ int AD_VirusCheck(const char* name, const char* data, std::int64_t length,
 // The form's source: removals, the upload fields and the URL.
 void AD_FormSource();
 
-// Writes `length` bytes to a new stored file at `path` (mode 0600, never
-// through a link, never over an existing file: when the name is taken,
-// "." and a number are added and `path` is changed to the name used). 0, or
-// -1 with the reason in the error log and no file left.
-int AD_StoreCopy(std::string& path, const char* data, std::int64_t length);
-
-// The first of `path`, `path`.1, `path`.2, ... at which nothing stands, or ""
-// when there is none (the reason is logged for `function`), for a file that
-// another function creates exclusively.
-std::string AD_FreeStoredName(const std::string& path, const char* function);
-
-// A stored path fits a record's path field and reads back from the list as
-// written (no ";"); logs the refusal for `function` otherwise.
-bool AD_PathFitsRecord(const std::string& path, const char* function);
-
 // A file name as it is listed, in a module-owned buffer (4096 bytes) valid
 // until the next call: half-width katakana widened when `charset` (empty or
 // null: the user's charset) is Shift_JIS. A null or empty name is answered
@@ -135,9 +120,3 @@ bool AD_PathFitsRecord(const std::string& path, const char* function);
 const char* AD_NameForCharset(const char* name, const char* charset);
 // The same in the user's charset, in a buffer of 512 bytes.
 const char* AD_NameForUser(const char* name);
-
-// The number of files a list may hold: the site's limit, at most what the
-// list can hold.
-int AD_CountLimit();
-// The user's level's size limit of a list in bytes.
-std::int64_t AD_SizeLimit();

@@ -299,7 +299,7 @@ TEST_F(IntakeTest, VirusScanFollowsTheLevelAndTheEngine) {
     EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=1|")) << c.name;  // let in unscanned
     EXPECT_EQ(root.Read("engine.log").find("scan\t") != std::string::npos, c.scanned) << c.name;
   }
-  EXPECT_THAT(root.Read("log/error.log"), HasSubstr("AD_VirusCheck: AVS_Open failed"));
+  EXPECT_THAT(root.Read("log/error.log"), HasSubstr("ScanNewFile: AVS_Open failed"));
 }
 
 TEST_F(IntakeTest, InfectedUploadIsRefusedAfterTheFilesBeforeIt) {
@@ -504,7 +504,7 @@ TEST_F(IntakeTest, ShortWriteLeavesNoFile) {
     std::vector<std::string> stored = Tmp("_A_");
     ASSERT_EQ(stored.size(), 1u) << size;
     EXPECT_THAT(stored[0], testing::EndsWith("_1"));
-    EXPECT_THAT(root.Read("log/error.log"), HasSubstr("AD_StoreCopy: write"));
+    EXPECT_THAT(root.Read("log/error.log"), HasSubstr("StoreCopy: write"));
   }
 }
 
