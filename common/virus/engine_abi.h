@@ -28,6 +28,13 @@ int Ostrel_avscan(const char* data, int length, const char* name, const char* pa
                   int* out_length);
 }
 
+// Answers of an engine's scan: a count of viruses found (above 0), clean,
+// not scanned, or "cannot scan this way" (the other scan mode may, when
+// SecondaryScan is set).
+inline constexpr int kEngineClean = 0;
+inline constexpr int kEngineNotScanned = -1;
+inline constexpr int kEngineOtherMode = -2;
+
 // Action codes of a scan.
 inline constexpr int AVS_ACTION_NONE = 0;
 inline constexpr int AVS_ACTION_REPAIR = 1;

@@ -345,11 +345,11 @@ int VIR_Scan(AVS_Context& ctx, int action, const char* data, int length, MIME_Pa
   if (ctx.ScanMode != AVS_SCAN_MIME) {
     result = data ? ScanWhole(ctx, action, data, length, out, out_length)
                   : VIR_ScanParts(ctx, action, tree, nullptr, 0, out, out_length);
-    if (!(result == -2 && ctx.SecondaryScan)) return result;
+    if (!(result == kEngineOtherMode && ctx.SecondaryScan)) return result;
   }
   result = tree ? VIR_ScanParts(ctx, action, tree, data, length, out, out_length)
                 : VIR_ScanMessage(ctx, action, data, length, out, out_length);
-  if (ctx.ScanMode == AVS_SCAN_MIME && result == -2 && ctx.SecondaryScan && data) {
+  if (ctx.ScanMode == AVS_SCAN_MIME && result == kEngineOtherMode && ctx.SecondaryScan && data) {
     return ScanWhole(ctx, action, data, length, out, out_length);
   }
   return result;
