@@ -1,0 +1,23 @@
+// A file of a document cabinet taken as a new attachment, background or
+// image: the permission check, then the file itself, never anything outside
+// its cabinet.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "host/files/mapped_file.h"
+
+enum class DC_SourceAnswer {
+  kOk,            // `data` maps the file's bytes, `path` is the file's path
+  kNoPermission,  // the user may not read it, or it does not exist (page code 3)
+  kSkipped,       // a folder, not a regular file, a cabinet's own metadata file,
+                  // or a symbolic link that leads out of the cabinet
+};
+
+// Asks DC_Permission(user_id, dc_base, dir_path, name, 1) for the read bit,
+// then opens "<DC_Dir(dc_base, dir_path)>/<name>" without leaving that
+// cabinet and maps it.
+DC_SourceAnswer DC_OpenSourceFile(const std::string& user_id, std::string_view dc_base,
+                                  std::string_view dir_path, std::string_view name,
+                                  MappedFile& data, std::string& path);
