@@ -82,6 +82,17 @@ std::string StrPrintf(const char* format, ...) {
   return out;
 }
 
+std::vector<std::string_view> PathParts(std::string_view path) {
+  std::vector<std::string_view> parts;
+  while (!path.empty()) {
+    std::size_t slash = path.find('/');
+    std::string_view part = path.substr(0, slash);
+    path.remove_prefix(slash == std::string_view::npos ? path.size() : slash + 1);
+    if (!part.empty()) parts.push_back(part);
+  }
+  return parts;
+}
+
 std::string_view TrimBlanks(std::string_view text) {
   while (!text.empty() && ascii::IsBlank(text.front())) text.remove_prefix(1);
   while (!text.empty() && ascii::IsBlank(text.back())) text.remove_suffix(1);

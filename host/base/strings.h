@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Copies `src` into `dst` of `size` bytes, cutting it to size - 1 bytes, and
 // always ends it with NUL (when size > 0). Answers the bytes copied.
@@ -25,6 +26,10 @@ const char* MSTR_LocStr(const char* hay, const char* needle);
 
 // Shell pattern match ("*", "?", "[...]"); 0 on a match like fnmatch(3).
 int MSTR_fnmatch(const char* pattern, const char* text, int flags);
+
+// The non-empty components of a "/"-separated path, in order ("/a//b/" gives
+// "a" and "b").
+std::vector<std::string_view> PathParts(std::string_view path);
 
 // `text` without the spaces and tabs around it.
 std::string_view TrimBlanks(std::string_view text);

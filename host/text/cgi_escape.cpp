@@ -180,13 +180,13 @@ std::string MCGI_JSEscape(std::string_view src) {
   return out;
 }
 
-std::size_t MCGI_URIUnescape(char* text, std::size_t length) {
+std::size_t DecodeHexEscapes(char* text, std::size_t length, char escape, char space_as) {
   std::size_t out = 0;
   for (std::size_t i = 0; i < length; ++i) {
     char c = text[i];
-    if (c == '+') {
+    if (c == space_as) {
       c = ' ';
-    } else if (c == '%' && i + 2 < length) {
+    } else if (c == escape && i + 2 < length) {
       int hi = ascii::HexValue(text[i + 1]);
       int lo = ascii::HexValue(text[i + 2]);
       if (hi >= 0 && lo >= 0) {
@@ -197,6 +197,10 @@ std::size_t MCGI_URIUnescape(char* text, std::size_t length) {
     text[out++] = c;
   }
   return out;
+}
+
+std::size_t MCGI_URIUnescape(char* text, std::size_t length) {
+  return DecodeHexEscapes(text, length, '%', '+');
 }
 
 std::size_t MCGI_URIUnescape(std::string& text) {

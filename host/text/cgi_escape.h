@@ -34,6 +34,11 @@ std::string MCGI_JSEscape(std::string_view src);
 // becomes "+".
 std::string MCGI_Escape(std::string_view src);
 
+// Decodes in place `escape` and two hex digits into that byte, and `space_as`
+// into a space; a malformed escape stays as it is. Answers the new length.
+// URLs use "%" and "+", the "Q" encoding of encoded words "=" and "_".
+std::size_t DecodeHexEscapes(char* text, std::size_t length, char escape, char space_as);
+
 // Decodes %XX escapes and "+" in place; answers the new length. A "%" not
 // followed by two hex digits stays as written.
 std::size_t MCGI_URIUnescape(std::string& text);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "host/base/ascii.h"
+#include "host/text/cgi_escape.h"
 #include "host/text/codecs.h"
 
 namespace {
@@ -62,21 +63,7 @@ bool ParseWord(const char* s, std::size_t n, std::size_t at, Word& word) {
 // The "Q" encoding (RFC 2047 section 4.2) in place: "_" is a space, "=XX" a
 // byte, anything else itself; a malformed "=" stays.
 std::size_t QDecode(char* s, std::size_t n) {
-  std::size_t w = 0;
-  for (std::size_t r = 0; r < n; ++r) {
-    char c = s[r];
-    if (c == '_') {
-      c = ' ';
-    } else if (c == '=' && r + 2 < n) {
-      int hi = ascii::HexValue(s[r + 1]), lo = ascii::HexValue(s[r + 2]);
-      if (hi >= 0 && lo >= 0) {
-        c = static_cast<char>(hi << 4 | lo);
-        r += 2;
-      }
-    }
-    s[w++] = c;
-  }
-  return w;
+  return DecodeHexEscapes(s, n, '=', '_');
 }
 
 // Decodes `word` to s + w (at or before the word); answers the new w.

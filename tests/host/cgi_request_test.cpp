@@ -402,16 +402,16 @@ TEST(ParseMultipartBody, DataStaysInMemoryWhenItCannotBeSpooled) {
   }
 }
 
-TEST(ParseMultipart, MultiMegabyteFileIsLinearAndUncopied) {
+// How fast this is, bench/ measures; here only that the data stays where it
+// was read.
+TEST(ParseMultipart, MultiMegabyteFileIsUncopied) {
   const std::string data = NearDelimiterData(6 << 20);
   const std::string head =
       "--B\r\nContent-Disposition: form-data; name=\"f\"; filename=\"big.bin\"\r\n\r\n";
   Request req;
   req.body = head + data + "\r\n--B--\r\n";
-  auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(ParseMultipart("multipart/form-data; boundary=B", RequestLimits(), req),
             RequestError::kOk);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
   ASSERT_EQ(req.parts.size(), 1u);
   EXPECT_EQ(std::string_view(req.parts[0].data, req.parts[0].length), data);
 

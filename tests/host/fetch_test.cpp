@@ -332,7 +332,7 @@ TEST_F(FetchTest, TimeOutEndsAStalledAnswer) {
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(MNET_Fetch2File(server_.Url("/slow").c_str(), Target(), 0), kFetchFailed);
   auto took = std::chrono::steady_clock::now() - start;
-  EXPECT_LT(took, std::chrono::milliseconds(2500));
+  EXPECT_LT(took, std::chrono::milliseconds(6000));  // a one-second time-out, on a busy machine
   EXPECT_FALSE(TargetExists());
   EXPECT_NE(root_.Read("log/error.log").find("timed out"), std::string::npos)
       << root_.Read("log/error.log");

@@ -73,7 +73,7 @@ TEST(EncodedWords, HostileInputIsLinear) {
     MSTR_Decode(text.data());
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_LT(seconds, 5.0) << unit;
+    EXPECT_LT(seconds, 20.0) << unit;  // generous for sanitizers; quadratic takes minutes
     if (unit.size() < 9) {
       EXPECT_TRUE(std::strcmp(text.c_str(), before.c_str()) == 0) << unit;
     }

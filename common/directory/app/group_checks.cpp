@@ -156,12 +156,7 @@ std::optional<std::string> MDSAP_FindGroupID2(MDS_Context* ctx, const char* star
                                               std::string& path) {
   if (!start) return std::nullopt;
   std::string current = start;
-  std::string_view rest = path;
-  while (!rest.empty()) {
-    std::size_t slash = rest.find('/');
-    std::string_view name = rest.substr(0, slash);
-    rest.remove_prefix(slash == std::string_view::npos ? rest.size() : slash + 1);
-    if (name.empty()) continue;
+  for (std::string_view name : PathParts(path)) {
     MdsStringList children;
     int r = MDS_GroupGListGet(ctx, current.c_str(), &children.items, &children.count);
     if (r != kMdsOk) {

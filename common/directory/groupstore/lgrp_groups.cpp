@@ -8,6 +8,7 @@
 #include "common/directory/base/mds_log.h"
 #include "common/directory/groupstore/lgrp.h"
 #include "common/directory/groupstore/lgrp_files.h"
+#include "host/base/strings.h"
 #include "host/files/root.h"
 #include "host/site/domain.h"
 #include "host/site/site.h"
@@ -46,12 +47,7 @@ bool LgrpMakeTree(std::string_view parent) {
   }
   dir += "/grp";
   mkdir(dir.c_str(), 0770);
-  std::string_view rest = s.path;
-  while (!rest.empty()) {
-    std::size_t slash = rest.find('/');
-    std::string_view part = rest.substr(0, slash);
-    rest.remove_prefix(slash == std::string_view::npos ? rest.size() : slash + 1);
-    if (part.empty()) continue;
+  for (std::string_view part : PathParts(s.path)) {
     dir += '/';
     dir += part;
     mkdir(dir.c_str(), 0770);

@@ -5,6 +5,7 @@
 #include "common/directory/base/mds_log.h"
 #include "common/directory/groupstore/lgrp.h"
 #include "common/directory/groupstore/lgrp_files.h"
+#include "host/base/strings.h"
 #include "host/site/domain_table.h"
 
 namespace {
@@ -80,12 +81,7 @@ int LGRP_ResolveGroupID(std::string_view name_path, std::string& number_path) {
   }
   std::string current(1, '/');
   current += s.Suffix();
-  std::string_view rest = s.path;
-  while (!rest.empty()) {
-    std::size_t slash = rest.find('/');
-    std::string_view name = rest.substr(0, slash);
-    rest.remove_prefix(slash == std::string_view::npos ? rest.size() : slash + 1);
-    if (name.empty()) continue;
+  for (std::string_view name : PathParts(s.path)) {
     if (name.size() > kLgrpNameMax) {
       MdsLog(LgrpLogPath(), "Group id format error (%s)", given.c_str());
       return kLgrpBadId;
@@ -119,12 +115,7 @@ std::optional<std::string> LGRP_GroupPathName(std::string_view number_path) {
   std::string current(1, '/');
   current += s.Suffix();
   std::string names;
-  std::string_view rest = s.path;
-  while (!rest.empty()) {
-    std::size_t slash = rest.find('/');
-    std::string_view part = rest.substr(0, slash);
-    rest.remove_prefix(slash == std::string_view::npos ? rest.size() : slash + 1);
-    if (part.empty()) continue;
+  for (std::string_view part : PathParts(s.path)) {
     std::vector<LGRP_Group> records;
     if (LGRP_GetGroupFIDs(current, records) != kLgrpOk) return std::nullopt;
     std::string child = LgrpChildId(current, LGRP_GroupNumber(part));
