@@ -11,18 +11,19 @@
 
 #include "common/attach/attach_list.h"
 #include "common/attach/list_turn.h"
+#include "common/intake/page_codes.h"
 #include "host/base/memstream.h"
 
 // Page error codes ("$ERRORMSG").
-inline constexpr int kAdOk = 0;
-inline constexpr int kAdCountLimit = 1;
-inline constexpr int kAdSizeLimit = 2;
-inline constexpr int kAdNoPermission = 3;
-inline constexpr int kAdVirus = 4;
-inline constexpr int kAdEmptyUpload = 5;
-inline constexpr int kAdListNotSaved = 6;     // the list could not be written
-inline constexpr int kAdNotScanned = 7;       // the scanner could not check a file
-inline constexpr int kAdNoComposeWindow = 8;  // files sent without a compose window
+inline constexpr int kAdOk = intake::kCodeOk;
+inline constexpr int kAdCountLimit = intake::kCodeCountLimit;
+inline constexpr int kAdSizeLimit = intake::kCodeSizeLimit;
+inline constexpr int kAdNoPermission = intake::kCodeNoPermission;
+inline constexpr int kAdVirus = intake::kCodeVirus;
+inline constexpr int kAdEmptyUpload = intake::kCodeEmptyUpload;
+inline constexpr int kAdListNotSaved = intake::kCodeListNotSaved;
+inline constexpr int kAdNotScanned = intake::kCodeNotScanned;
+inline constexpr int kAdNoComposeWindow = intake::kCodeNoComposeWindow;
 
 // The exit status of the redirect back to the compose program (the system
 // reports it as 232).
@@ -45,25 +46,20 @@ struct AD_Outcome {
 // either may be null.
 [[noreturn]] void AD_AttachPage(int code, const char* name, const char* virus);
 
-// Template callbacks of the list page.
-void AD_PrintKeepNames(void* argument);
-void AD_PrintChoices(void* sum);  // std::int64_t*: set to the total size
-void AD_PrintSize(void* sum);
-
 // ---- The intake of new files. Every source hands each new file to AD_Admit.
 
 // The working values of one request's intake, owned by attach_main while the
 // sources run. What it owns is released when it goes: the window's turn on
 // its list, and the fetched file unless it was listed.
 struct AD_Intake {
-  MEM_WFP insertion;       // text for the message body (insert mode)
-  std::string list_path;   // empty without a compose identifier: no list file
-  std::int64_t total = 0;  // the list's size, raised by each file added
-  int pid = 0;             // part of every stored file name of the request
-  bool changed = false;    // the list differs from its file
-  int empty_upload = 0;    // kAdEmptyUpload when an upload had a name but no data
-  AD_Outcome outcome;      // set by the first refusal; the sources stop there
-  std::vector<std::string> stored;  // copies this request made, in list order
+  MEM_WFP insertion;                   // text for the message body (insert mode)
+  std::string list_path;               // empty without a compose identifier: no list file
+  std::int64_t total = 0;              // the list's size, raised by each file added
+  int pid = 0;                         // part of every stored file name of the request
+  bool changed = false;                // the list differs from its file
+  int empty_upload = 0;                // kAdEmptyUpload when an upload had a name but no data
+  AD_Outcome outcome;                  // set by the first refusal; the sources stop there
+  std::vector<std::string> stored;     // copies this request made, in list order
   std::optional<AttachListTurn> turn;  // held by a request that may change the list
 
   AD_Intake() = default;

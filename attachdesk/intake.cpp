@@ -55,7 +55,8 @@ bool MayChangeList() {
 void WriteList(AD_Intake& in) {
   if (in.list_path.empty() || !in.changed) return;
   if (ATT_ListWrite(in.list_path) >= 0) return;
-  LOG_FileLine(ErrorLogPath(), "attach_main: the list %s could not be written; %zu new files removed",
+  LOG_FileLine(ErrorLogPath(),
+               "attach_main: the list %s could not be written; %zu new files removed",
                in.list_path.c_str(), in.stored.size());
   for (const std::string& path : in.stored) unlink(path.c_str());
   in.stored.clear();

@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/attach/list_lines.h"
 #include "host/account/session.h"
 #include "host/base/ascii.h"
 #include "host/charset/charset.h"
@@ -28,8 +29,6 @@
 #include "host/files/root.h"
 
 namespace {
-
-constexpr std::size_t kLineBuffer = 1024;  // a line holds at most 1023 bytes
 
 // When text[0, end) ends with the opening of a numeric character reference,
 // "&#" or "&#x" / "&#X" followed by at least one hex digit, answers the
@@ -253,52 +252,15 @@ char* ATT_LastSeparator(char* text) {
   return nullptr;
 }
 
-// Lines longer than 1023 bytes are skipped whole: the rest of such a line is
-// discarded up to its newline, so its tail never turns into a line of its
-// own. A NUL byte ends the text of its line.
+// Lines longer than 1023 bytes are skipped whole (ReadListLines).
 int ATT_ListRead(const std::string& path) {
   AttachTable& table = ATT_Table();
   table.count = 0;
   RemovedFiles().clear();
-  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return 0;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return 0;
-  }
-  char line[kLineBuffer];
-  std::size_t len = 0;
-  bool too_long = false;
-  auto end_line = [&] {
-    if (!too_long) {
-      if (len > 0 && line[len - 1] == '\r') --len;
-      line[len] = '\0';
-      if (ParseLine(line, table.records[table.count])) ++table.count;
-    }
-    len = 0;
-    too_long = false;
-  };
-  char chunk[4096];
-  while (table.count < kAttachTableSize) {
-    ssize_t got = read(fd, chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) break;
-    if (got == 0) {
-      if (len > 0 || too_long) end_line();  // a last line without newline
-      break;
-    }
-    for (ssize_t k = 0; k < got && table.count < kAttachTableSize; ++k) {
-      if (chunk[k] == '\n') {
-        end_line();
-      } else if (len < kLineBuffer - 1) {
-        line[len++] = chunk[k];
-      } else {
-        too_long = true;
-      }
-    }
-  }
-  close(fd);
+  ReadListLines(path, [&table](char* line) {
+    if (ParseLine(line, table.records[table.count])) ++table.count;
+    return table.count < kAttachTableSize;
+  });
   return table.count;
 }
 
