@@ -223,3 +223,27 @@ TEST_F(UploadsendTest, ListShowsNamesAndTotal) {
 }
 
 }  // namespace
+
+namespace {
+
+// The shipped pages render whole in every mode, with no variable left
+// unreplaced.
+TEST_F(UploadsendTest, ShippedPagesRender) {
+  for (const char* lang : {"en", "ja"}) {
+    root.InstallTemplates(lang);
+    root.Write("home/alice/.prefs", std::string("language = ") + lang + "\n");
+    List("3", 2);
+    for (const char* query : {"", "atid=compose", "atid=compose3&act=pgsend&to=a%40b&content=x",
+                              "atid=axcompose3&act=send", "atid=compose3&act=mtsend"}) {
+      CgiResult r = Get(query);
+      ASSERT_EQ(r.status, 0) << lang << query << r.error;
+      EXPECT_THAT(r.page, testing::EndsWith("</html>\n")) << lang << query;
+      EXPECT_THAT(r.page, testing::Not(testing::ContainsRegex("\\$[a-zA-Z]"))) << lang << query;
+    }
+    CgiResult r = Get("atid=compose3");
+    EXPECT_THAT(r.page, HasSubstr("<option value=1>old1.txt,&nbsp; 20 bytes</option>")) << lang;
+    EXPECT_THAT(r.page, testing::ContainsRegex(">[^<]*old0.txt[^<]*old1.txt</p>")) << lang;
+  }
+}
+
+}  // namespace
