@@ -63,9 +63,7 @@ void AD_AttachPage(int code, const char* name, const char* virus) {
   std::string path = s.template_dir + (compose ? "/dc_attach.dat" : "/attach.dat");
   OML_Handle page;
   if (OML_Init(path, 1, page, kDecls) != 0) {
-    OML_HeaderPrint(kOmlHeaderHtml);
-    std::fputs("Missing System File.", stdout);
-    host::Exit(1);
+    intake::ExitMissingTemplate();
   }
   form_setdefault(page);
   if (GINI_Level(s.level).flags & kLevelFlagCabinet) OML_IntSet(page, "$ifdc", 1);

@@ -16,6 +16,7 @@
 #include "common/intake/choices.h"
 #include "common/intake/fetched_url.h"
 #include "common/intake/limits.h"
+#include "common/intake/list_write.h"
 #include "common/intake/page_codes.h"
 #include "common/intake/stored_copy.h"
 #include "common/intake/virus_check.h"
@@ -169,13 +170,8 @@ void FormSource(Compose& in) {
 // kept, and the user is told.
 void WriteList(Compose& in) {
   if (in.list_path.empty() || !in.changed) return;
-  if (ATT_ListWrite(in.list_path) >= 0) return;
-  LOG_FileLine(ErrorLogPath(),
-               "US_AttachMain: the list %s could not be written; %zu new files removed",
-               in.list_path.c_str(), in.stored.size());
-  for (const std::string& path : in.stored) unlink(path.c_str());
-  ATT_ListRead(in.list_path);
-  in.code = intake::kCodeListNotSaved;
+  int code = intake::WriteListOrUndo(in.list_path, in.stored, "US_AttachMain");
+  if (code != intake::kCodeOk) in.code = code;
 }
 
 int RunCompose() {

@@ -90,9 +90,7 @@ void US_RenderPage(int error) {
   std::string path = s.template_dir + "/uploadsend.dat";
   OML_Handle page;
   if (OML_Open(path, 1, page) != 0) {
-    OML_HeaderPrint(kOmlHeaderHtml);
-    std::fputs("Missing System File.", stdout);
-    host::Exit(1);
+    intake::ExitMissingTemplate();
   }
   form_setdefault(page);
 

@@ -15,37 +15,6 @@
 
 namespace {
 
-// The leading base-10 digits after blanks and a sign, clamped to the int32
-// range; false when there are none.
-bool ParseInt32(const char* s, std::int32_t& out) {
-  while (*s == ' ' || *s == '\t') ++s;
-  bool negative = false;
-  if (*s == '-' || *s == '+') negative = *s++ == '-';
-  if (*s < '0' || *s > '9') return false;
-  std::int64_t value = 0;
-  constexpr std::int64_t kBound = std::int64_t{1} << 32;  // beyond either limit
-  for (; *s >= '0' && *s <= '9'; ++s) {
-    if (value < kBound) value = value * 10 + (*s - '0');
-  }
-  if (negative) value = -value;
-  using Limits = std::numeric_limits<std::int32_t>;
-  out = static_cast<std::int32_t>(value > Limits::max()   ? Limits::max()
-                                  : value < Limits::min() ? Limits::min()
-                                                          : value);
-  return true;
-}
-
-bool HasDotDot(std::string_view rel) {
-  std::size_t start = 0;
-  while (start <= rel.size()) {
-    std::size_t end = rel.find('/', start);
-    if (end == std::string_view::npos) end = rel.size();
-    if (rel.substr(start, end - start) == "..") return true;
-    start = end + 1;
-  }
-  return false;
-}
-
 // The length of `text` cut to at most `max` bytes without splitting a UTF-8
 // sequence.
 std::size_t CutAtCharacter(std::string_view text, std::size_t max) {
@@ -66,7 +35,7 @@ bool ParseLine(char* line, UploadRecord& rec) {
   std::string_view name(line);
   std::string_view path(before + 1);
   std::int32_t size = 0;
-  if (!ParseInt32(last + 1, size)) size = 0;  // no digits read as 0, as atoi does
+  if (!ParseListInt32(last + 1, size)) size = 0;  // no digits read as 0, as atoi does
   // A negative size would lower the import's running total and let files
   // past the size limit.
   if (name.empty() || size < 0) return false;
@@ -103,7 +72,7 @@ UploadTable& UPL_Table() {
 int UPL_Number(std::string_view cpid) {
   std::string text(cpid.substr(0, 32));  // more digits than an int holds change nothing
   std::int32_t value = 0;
-  return ParseInt32(text.c_str(), value) ? value : 0;
+  return ParseListInt32(text.c_str(), value) ? value : 0;
 }
 
 const std::string& UPL_ListPath(int number) {
@@ -118,14 +87,7 @@ const std::string& UPL_ListPath(int number) {
 }
 
 bool UPL_PathBelowTmp(std::string_view path) {
-  const std::string& tmp = host::TmpDir();
-  if (path.size() <= tmp.size() + 1 || !path.starts_with(tmp) || path[tmp.size()] != '/') {
-    return false;
-  }
-  for (unsigned char c : path) {
-    if (ascii::IsControl(c)) return false;
-  }
-  return !HasDotDot(path.substr(tmp.size() + 1));
+  return PathBelowTmp(path);
 }
 
 int UPL_ListRead(const std::string& path) {

@@ -135,19 +135,9 @@ void CopyCut(char* out, std::size_t size, std::string_view text) {
 // Base-10 value of the leading digits (after blanks and a sign), clamped to
 // the int32 range; 0 when there are none.
 std::int32_t ParseInt32(const char* s) {
-  while (*s == ' ' || *s == '\t') ++s;
-  bool negative = false;
-  if (*s == '-' || *s == '+') negative = *s++ == '-';
-  std::int64_t value = 0;
-  constexpr std::int64_t kBound = std::int64_t{1} << 32;  // beyond either limit
-  for (; *s >= '0' && *s <= '9'; ++s) {
-    if (value < kBound) value = value * 10 + (*s - '0');
-  }
-  if (negative) value = -value;
-  using Limits = std::numeric_limits<std::int32_t>;
-  if (value > Limits::max()) return Limits::max();
-  if (value < Limits::min()) return Limits::min();
-  return static_cast<std::int32_t>(value);
+  std::int32_t value = 0;
+  ParseListInt32(s, value);
+  return value;
 }
 
 // Cuts the last field off `line` at its separator; null when there is none.
@@ -193,18 +183,6 @@ void AppendField(std::string& out, std::string_view text, std::size_t size, Fiel
   SanitiseField(buf, size < sizeof buf ? size : sizeof buf, text, kind);
   out += buf;
   out += ';';
-}
-
-// The path component ".." anywhere in `rel`.
-bool HasDotDot(std::string_view rel) {
-  std::size_t start = 0;
-  while (start <= rel.size()) {
-    std::size_t end = rel.find('/', start);
-    if (end == std::string_view::npos) end = rel.size();
-    if (rel.substr(start, end - start) == "..") return true;
-    start = end + 1;
-  }
-  return false;
 }
 
 // Stored files of removed records, deleted once a list that no longer names
@@ -283,11 +261,7 @@ int ATT_ListRemove(int index) {
   const int count = HeldCount();
   if (count <= 0 || index < 0 || index >= count) return -1;
   std::string_view stored = FieldText(table.records[index].path);
-  const std::string& tmp = host::TmpDir();
-  if (stored.size() > tmp.size() + 1 && stored.starts_with(tmp) && stored[tmp.size()] == '/' &&
-      !HasDotDot(stored.substr(tmp.size() + 1))) {
-    RemovedFiles().emplace_back(stored);
-  }
+  if (PathBelowTmp(stored)) RemovedFiles().emplace_back(stored);
   for (int i = index; i + 1 < count; ++i) table.records[i] = table.records[i + 1];
   table.count = count - 1;
   return 1;

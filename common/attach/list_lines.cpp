@@ -5,8 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <limits>
 
+#include "host/base/ascii.h"
 #include "host/base/unique_fd.h"
+#include "host/files/root.h"
 
 namespace {
 
@@ -50,6 +53,42 @@ bool ReadListLines(const std::string& path, const std::function<bool(char* line)
         too_long = true;
       }
     }
+  }
+  return true;
+}
+
+bool ParseListInt32(const char* s, std::int32_t& out) {
+  while (*s == ' ' || *s == '\t') ++s;
+  bool negative = false;
+  if (*s == '-' || *s == '+') negative = *s++ == '-';
+  if (*s < '0' || *s > '9') return false;
+  std::int64_t value = 0;
+  constexpr std::int64_t kBound = std::int64_t{1} << 32;  // beyond either limit
+  for (; *s >= '0' && *s <= '9'; ++s) {
+    if (value < kBound) value = value * 10 + (*s - '0');
+  }
+  if (negative) value = -value;
+  using Limits = std::numeric_limits<std::int32_t>;
+  out = static_cast<std::int32_t>(value > Limits::max()   ? Limits::max()
+                                  : value < Limits::min() ? Limits::min()
+                                                          : value);
+  return true;
+}
+
+bool PathBelowTmp(std::string_view path) {
+  const std::string& tmp = host::TmpDir();
+  if (path.size() <= tmp.size() + 1 || !path.starts_with(tmp) || path[tmp.size()] != '/') {
+    return false;
+  }
+  for (unsigned char c : path) {
+    if (ascii::IsControl(c)) return false;
+  }
+  std::string_view rel = path.substr(tmp.size() + 1);
+  for (std::size_t start = 0; start <= rel.size();) {
+    std::size_t end = rel.find('/', start);
+    if (end == std::string_view::npos) end = rel.size();
+    if (rel.substr(start, end - start) == "..") return false;
+    start = end + 1;
   }
   return true;
 }

@@ -7,6 +7,7 @@
 
 #include "common/intake/limits.h"
 #include "host/account/session.h"
+#include "host/base/process.h"
 #include "host/charset/charset.h"
 #include "host/charset/names.h"
 #include "host/text/cgi_escape.h"
@@ -60,6 +61,12 @@ void PrintChoices(void* sum_argument) {
 
 void PrintSize(void* sum_argument) {
   std::printf("%lld", static_cast<long long>(*static_cast<std::int64_t*>(sum_argument)));
+}
+
+void ExitMissingTemplate() {
+  OML_HeaderPrint(kOmlHeaderHtml);
+  std::fputs("Missing System File.", stdout);
+  host::Exit(1);
 }
 
 void BindLimits(OML_Handle& page, const AttachTable& table) {

@@ -27,6 +27,10 @@ void PrintChoices(void* sum);
 // "$size": the std::int64_t at `sum` (the total once "$choice" was printed).
 void PrintSize(void* sum);
 
+// Answers a page whose template cannot be loaded: the page header, then
+// "Missing System File.", and the process ends with status 1.
+[[noreturn]] void ExitMissingTemplate();
+
 // Binds "$countlimit", "$sizelimit", "$countleft" and "$sizeleft": the
 // limits of the list and the room the table leaves, for the page to show
 // before anything is sent. Sizes above INT_MAX show as INT_MAX.

@@ -1,6 +1,7 @@
 // The import of the upload control's files ("atid" "axcompose" + number), with
 // uploadsend run as a CGI program.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -209,6 +210,28 @@ TEST_F(ImportTest, UploadsAreScannedWhenTheLevelAsks) {
   EXPECT_THAT(VirusLog(), testing::MatchesRegex("[0-9/]+ [0-9:]+\t<Evil>\talice@localhost\t"
                                                 "alice@localhost\tC:.*ATTACH\t.*\n"));
   EXPECT_TRUE(root.Exists("tmp/u2"));
+}
+
+// When the attachment list cannot be written, the page says so and the upload
+// list is put back for the next import.
+TEST_F(ImportTest, AListThatCannotBeWrittenKeepsTheUploadList) {
+  List("9", 1);
+  const std::string before = root.Read("tmp/alice_9_Attach.dat");
+  const std::string uploads = Upload("u1", "data", "a.txt");
+  root.Write("tmp/alice_9_Upload.dat", uploads);
+  CgiRequest req;
+  req.query = "atid=axcompose9";
+  std::string tmp = root.Path("tmp");
+  req.in_child = [tmp] {
+    // The temporary list name of this process is taken by a folder.
+    std::string blocker = tmp + "/alice_9_Attach.dat.tmp." + std::to_string(getpid());
+    if (mkdir(blocker.c_str(), 0700) != 0) _exit(99);
+  };
+  CgiResult r = testing_support::RunCgi("uploadsend", root.path(), req);
+  EXPECT_THAT(r.page, HasSubstr("E=6|V=/|N=1|")) << r.error;
+  EXPECT_EQ(root.Read("tmp/alice_9_Attach.dat"), before);
+  EXPECT_EQ(root.Read("tmp/alice_9_Upload.dat"), uploads);
+  EXPECT_THAT(Tmp(".import."), ElementsAre());
 }
 
 }  // namespace
