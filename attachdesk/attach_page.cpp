@@ -75,12 +75,7 @@ void AD_AttachPage(int code, const char* name, const char* virus) {
     OML_StrDup(page, "$virusmsg", Escaped(virus));
   }
   OML_IntSet(page, "$ERRORMSG", code);
-  OML_IntSet(page, "$count", t.count);
-  intake::BindLimits(page, t);
-  static std::int64_t size_sum = 0;
-  OML_FPSet(page, "$keepname", intake::PrintKeepNames, nullptr);
-  OML_FPSet(page, "$choice", intake::PrintChoices, &size_sum);
-  OML_FPSet(page, "$size", intake::PrintSize, &size_sum);
+  intake::BindList(page);
   OML_StrDup(page, "$ishtml", Escaped(st.ishtml));
   OML_StrDup(page, "$atid", Escaped(st.atid));
   OML_StrDup(page, "$encatid", st.atid ? MCGI_URIEscapeStr(st.atid) : std::string());

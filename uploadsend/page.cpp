@@ -127,12 +127,7 @@ void US_RenderPage(int error) {
   OML_IntSet(page, "$ifhelp", 1);
   OML_IntSet(page, t.count > 0 ? "$ifhelp" : "$hasdata", 2);
   OML_IntSet(page, "$ERRORMSG", error);
-  OML_IntSet(page, "$count", t.count);
-  intake::BindLimits(page, t);
-  static std::int64_t size_sum = 0;
-  OML_FPSet(page, "$keepname", intake::PrintKeepNames, nullptr);
-  OML_FPSet(page, "$choice", intake::PrintChoices, &size_sum);
-  OML_FPSet(page, "$size", intake::PrintSize, &size_sum);
+  intake::BindList(page);
   BindText(page, "$MCC_IsHtml", "");
   BindText(page, "$atid", HtmlEscape(atid));
   BindText(page, "$encatid", MCGI_URIEscapeStr(atid));

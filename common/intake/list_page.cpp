@@ -83,6 +83,16 @@ void BindLimits(OML_Handle& page, const AttachTable& table) {
   OML_IntSet(page, "$sizeleft", clamp(size_limit - listed));
 }
 
+void BindList(OML_Handle& page) {
+  const AttachTable& table = ATT_Table();
+  OML_IntSet(page, "$count", table.count);
+  BindLimits(page, table);
+  static std::int64_t size_sum = 0;
+  OML_FPSet(page, "$keepname", PrintKeepNames, nullptr);
+  OML_FPSet(page, "$choice", PrintChoices, &size_sum);
+  OML_FPSet(page, "$size", PrintSize, &size_sum);
+}
+
 std::string EscapeInPieces(std::string_view text) {
   std::string out;
   out.reserve(text.size() + text.size() / 8);

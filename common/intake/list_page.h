@@ -36,6 +36,10 @@ void PrintSize(void* sum);
 // before anything is sent. Sizes above INT_MAX show as INT_MAX.
 void BindLimits(OML_Handle& page, const AttachTable& table);
 
+// Binds what a page shows of the process-wide table: "$count", the limits
+// (BindLimits) and the callbacks "$keepname", "$choice" and "$size".
+void BindList(OML_Handle& page);
+
 // HTML-escapes a long text (a message body) in pieces of 256 bytes, a piece
 // taking one byte more where a cut after 256 bytes would split a two-byte
 // character of the user's charset. No byte is lost or doubled.
