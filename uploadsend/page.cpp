@@ -63,23 +63,48 @@ void BindSendMode(OML_Handle& page, const US_State& st) {
   if (st.body_name) BindText(page, "$purefname", HtmlEscape(*st.body_name));
 }
 
-// The loops of the page: a "$floop..." loop runs once per attachment, with
-// "$if1st" shown for the first and "$ifn1st" for the others and "$purefname"
-// the entry's name; any other loop is closed at once and renders nothing.
-void RunTemplate(OML_Handle& page) {
-  std::string loop;
-  while (OML_Execute(page, &loop) != 0) {
-    if (loop.starts_with("$floop")) {
+// Most loop steps a page may take: a template whose loops nest in ways no
+// page needs (a loop inside one of the same name) still ends.
+constexpr int kMaxSteps = 100000;
+
+struct Loops {
+  OML_Handle& page;
+  int steps = 0;
+
+  bool Step(std::string& met) { return ++steps <= kMaxSteps && OML_Execute(page, &met) != 0; }
+
+  // Runs the loop the template stopped at: a "$floop..." loop once per
+  // attachment, with "$if1st" shown for the first and "$ifn1st" for the others
+  // and "$purefname" the entry's name; any other loop is closed at once and
+  // renders nothing.
+  void Run(const std::string& name, int depth) {
+    if (name.starts_with("$floop") && depth < OML_MAX_DEPTH) {
       const AttachTable& t = ATT_Table();
-      for (int i = 0; i < t.count; ++i) {
+      for (int i = 0; i < t.count && steps <= kMaxSteps; ++i) {
         OML_IntSet(page, i == 0 ? "$ifn1st" : "$if1st", 2);
         OML_IntSet(page, i == 0 ? "$if1st" : "$ifn1st", 1);
         BindText(page, "$purefname", intake::DisplayName(t.records[i]));
-        OML_Execute(page, &loop);
+        Iterate(name, depth);
       }
     }
     OML_ExitLoop(page);
   }
+
+  // Renders one pass of the open loop `name`; loops met on the way run in
+  // turn.
+  void Iterate(const std::string& name, int depth) {
+    std::string met;
+    while (Step(met) && met != name) Run(met, depth + 1);
+  }
+};
+
+void RunTemplate(OML_Handle& page) {
+  Loops loops{page};
+  std::string met;
+  while (loops.Step(met)) loops.Run(met, 0);
+  // Past the step limit (loops of one name inside each other): the rest of
+  // the page renders with every loop it meets closed at once.
+  while (OML_Execute(page, &met) != 0) OML_ExitLoop(page);
 }
 
 }  // namespace

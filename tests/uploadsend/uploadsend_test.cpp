@@ -201,6 +201,16 @@ TEST_F(UploadsendTest, LoopsRunOncePerEntry) {
   CgiResult r = Get("atid=4");
   EXPECT_EQ(r.page, "[first old0.txt][then old1.txt][then old2.txt]||...|end\n");
   EXPECT_EQ(Get("atid=5").page, "|||end\n");
+  // Loops inside loops: a "$floop" loop runs within each pass of its outer
+  // one; another loop inside renders nothing.
+  Template(
+      "<!--loop $floopa-->[$purefname<!--loop $other-->x<!--/loop $other-->"
+      "<!--loop $floopb-->.<!--/loop $floopb-->]<!--/loop $floopa-->|end\n");
+  EXPECT_EQ(Get("atid=4").page, "[old0.txt...][old1.txt...][old2.txt...]|end\n");
+  Template("<!--loop $floop-->a<!--loop $floop-->b<!--/loop $floop--><!--/loop $floop-->|end\n");
+  r = Get("atid=4");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(r.page.ends_with("|end\n")) << r.page.size() << " bytes";
 
   std::remove(root.Path("httpd/template/en/uploadsend.dat").c_str());
   r = Get("atid=4");
