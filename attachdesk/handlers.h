@@ -52,14 +52,14 @@ struct AD_Outcome {
 // sources run. What it owns is released when it goes: the window's turn on
 // its list, and the fetched file unless it was listed.
 struct AD_Intake {
-  MEM_WFP insertion;                   // text for the message body (insert mode)
-  std::string list_path;               // empty without a compose identifier: no list file
-  std::int64_t total = 0;              // the list's size, raised by each file added
-  int pid = 0;                         // part of every stored file name of the request
-  bool changed = false;                // the list differs from its file
-  int empty_upload = 0;                // kAdEmptyUpload when an upload had a name but no data
-  AD_Outcome outcome;                  // set by the first refusal; the sources stop there
-  std::vector<std::string> stored;     // copies this request made, in list order
+  MEM_WFP insertion;       // text for the message body (insert mode)
+  std::string list_path;   // empty without a compose identifier: no list file
+  std::int64_t total = 0;  // the list's size, raised by each file added
+  int pid = 0;             // part of every stored file name of the request
+  bool changed = false;    // the list differs from its file
+  int empty_upload = 0;    // kAdEmptyUpload when an upload had a name but no data
+  AD_Outcome outcome;      // set by the first refusal; the sources stop there
+  std::vector<std::string> stored;  // copies this request made, in list order
   std::optional<AttachListTurn> turn;  // held by a request that may change the list
 
   AD_Intake() = default;
