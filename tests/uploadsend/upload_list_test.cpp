@@ -68,18 +68,4 @@ TEST_F(UploadListTest, RemovingDeletesOnlyFilesBelowTmp) {
   EXPECT_EQ(UPL_ListRemove(0), -1);
 }
 
-TEST_F(UploadListTest, TableTakes255ByAdding) {
-  for (int i = 0; i < 255; ++i) ASSERT_EQ(UPL_ListAdd(Record("n", root.Path("tmp/u"), i)), 1);
-  EXPECT_EQ(UPL_ListAdd(Record("n", root.Path("tmp/u"), 0)), -1);
-}
-
-TEST_F(UploadListTest, NumbersAreReadAsAtoiReadsThem) {
-  struct Case {
-    const char* cpid;
-    int number;
-  } cases[] = {{"", 0},    {"0", 0},  {"123", 123}, {"12x", 12},
-               {"x12", 0}, {" 7", 7}, {"-3", -3},   {"99999999999", 2147483647}};
-  for (const Case& c : cases) EXPECT_EQ(UPL_Number(c.cpid), c.number) << c.cpid;
-}
-
 }  // namespace
