@@ -76,10 +76,8 @@ AD_Admission AD_Admit(const char* name, const char* data, std::int64_t length, c
       return AD_Admission::kDiverted;
     }
   }
-  if (ATT_Table().count + 1 > intake::CountLimit()) return Refuse(kAdCountLimit);
-  // A record keeps its size in 32 bits: a larger file cannot be listed.
-  if (length > std::numeric_limits<std::int32_t>::max() || in.total + length > intake::SizeLimit()) {
-    return Refuse(kAdSizeLimit);
+  if (int code = intake::LimitRefusal(ATT_Table().count, in.total, length); code != kAdOk) {
+    return Refuse(code);
   }
   if (!(flags & kAdmitNoScan)) {
     std::optional<std::string> virus;

@@ -15,18 +15,6 @@
 
 namespace {
 
-// A text variable, or the data of the multipart part of that name when the
-// text is null or empty.
-const char* TextOrPart(const char* name) {
-  const char* value = MCGI_VarStrGet(name, 0);
-  if (value && *value) return value;
-  const char* filename = nullptr;
-  const char* data = nullptr;
-  std::int64_t length = 0;
-  if (MCGI_FileGet(name, &filename, &data, &length) == 0 && data) return data;
-  return value;
-}
-
 enum class Mode { kNormal, kCompose, kInsert, kBackground, kBacksound, kImage };
 
 struct Dispatch {
@@ -48,8 +36,8 @@ Dispatch Choose(std::string_view atid) {
 int AD_Main() {
   if (user_login(0) == 0) return 1;
   AD_State& st = AD_GetState();
-  st.ishtml = TextOrPart("ishtml");
-  st.atid = TextOrPart("atid");
+  st.ishtml = intake::TextOrPart("ishtml");
+  st.atid = intake::TextOrPart("atid");
   if (st.atid == nullptr) {
     attach_main();  // no compose identifier: no window's files are touched
   }
@@ -62,10 +50,7 @@ int AD_Main() {
     unlink(ATT_ListPath(st.cpid->c_str()).c_str());
     attach_main();
   }
-  if (!intake::IsValidComposeId(d.cpid)) {
-    PrintStatusAnswer("400 Bad Request", "The compose identifier is not valid.");
-    return 1;
-  }
+  if (!intake::AcceptComposeId(d.cpid)) return 1;
   if (!d.cpid.empty()) st.cpid = std::string(d.cpid);
   switch (d.mode) {
     case Mode::kBackground:

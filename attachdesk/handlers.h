@@ -11,18 +11,19 @@
 
 #include "common/attach/attach_list.h"
 #include "common/attach/list_turn.h"
+#include "common/intake/page_codes.h"
 #include "host/base/memstream.h"
 
 // Page error codes ("$ERRORMSG").
-inline constexpr int kAdOk = 0;
-inline constexpr int kAdCountLimit = 1;
-inline constexpr int kAdSizeLimit = 2;
-inline constexpr int kAdNoPermission = 3;
-inline constexpr int kAdVirus = 4;
-inline constexpr int kAdEmptyUpload = 5;
-inline constexpr int kAdListNotSaved = 6;     // the list could not be written
-inline constexpr int kAdNotScanned = 7;       // the scanner could not check a file
-inline constexpr int kAdNoComposeWindow = 8;  // files sent without a compose window
+inline constexpr int kAdOk = intake::kCodeOk;
+inline constexpr int kAdCountLimit = intake::kCodeCountLimit;
+inline constexpr int kAdSizeLimit = intake::kCodeSizeLimit;
+inline constexpr int kAdNoPermission = intake::kCodeNoPermission;
+inline constexpr int kAdVirus = intake::kCodeVirus;
+inline constexpr int kAdEmptyUpload = intake::kCodeEmptyUpload;
+inline constexpr int kAdListNotSaved = intake::kCodeListNotSaved;
+inline constexpr int kAdNotScanned = intake::kCodeNotScanned;
+inline constexpr int kAdNoComposeWindow = intake::kCodeNoComposeWindow;
 
 // The exit status of the redirect back to the compose program (the system
 // reports it as 232).
@@ -44,11 +45,6 @@ struct AD_Outcome {
 // `name` and `virus` name a refused file and its virus (codes 4 and 7);
 // either may be null.
 [[noreturn]] void AD_AttachPage(int code, const char* name, const char* virus);
-
-// Template callbacks of the list page.
-void AD_PrintKeepNames(void* argument);
-void AD_PrintChoices(void* sum);  // std::int64_t*: set to the total size
-void AD_PrintSize(void* sum);
 
 // ---- The intake of new files. Every source hands each new file to AD_Admit.
 

@@ -9,6 +9,7 @@
 #include "attachdesk/handlers.h"
 #include "attachdesk/state.h"
 #include "common/attach/attach_list.h"
+#include "common/intake/list_write.h"
 #include "host/cgi/cgi_request.h"
 #include "host/files/log.h"
 
@@ -54,13 +55,9 @@ bool MayChangeList() {
 // kept, and the user is told.
 void WriteList(AD_Intake& in) {
   if (in.list_path.empty() || !in.changed) return;
-  if (ATT_ListWrite(in.list_path) >= 0) return;
-  LOG_FileLine(ErrorLogPath(), "attach_main: the list %s could not be written; %zu new files removed",
-               in.list_path.c_str(), in.stored.size());
-  for (const std::string& path : in.stored) unlink(path.c_str());
-  in.stored.clear();
-  ATT_ListRead(in.list_path);
-  in.outcome = AD_Outcome{kAdListNotSaved, {}, {}};
+  if (intake::WriteListOrUndo(in.list_path, in.stored, "attach_main") != kAdOk) {
+    in.outcome = AD_Outcome{kAdListNotSaved, {}, {}};
+  }
 }
 
 // Text already collected for the message body goes to the page, also when a

@@ -5,19 +5,10 @@
 #include <optional>
 #include <string>
 
-// Why a URL the user sent was not attached ("$FETCHMSG"; 0 when it was, or
-// when none was sent).
-enum class AD_FetchMessage {
-  kNone = 0,
-  kScheme = 1,       // not an http or https address
-  kAddress = 2,      // an address the site does not fetch from
-  kTooLarge = 3,     // larger than the site fetches
-  kHttpStatus = 4,   // the server answered with an error status
-  kTimeout = 5,      // no answer in time
-  kUnreachable = 6,  // host not found, or the server not reached
-  kOther = 7,        // anything else (storage, the fetch not available)
-  kEmpty = 8,        // the address answered with no bytes
-};
+#include "common/intake/fetched_url.h"
+
+// Why a URL the user sent was not attached ("$FETCHMSG").
+using AD_FetchMessage = intake::FetchMessage;
 
 struct AD_State {
   const char* ishtml = nullptr;  // non-empty: the message being composed is HTML

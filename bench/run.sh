@@ -16,6 +16,9 @@
 #                     the two programs (default 10)
 #   BENCH_PERF_RUNS   runs per program of the `perf stat` cross-check, made
 #                     only where perf is installed and allowed (default 500)
+#   BENCH_PREPARE     a command bench_compare runs (untimed) before every run of
+#                     either program, for requests that consume their input; it
+#                     also leaves out the perf cross-check, which cannot prepare
 #   BENCH_PROGRAM_<NAME>  replaces a program under test, e.g.
 #                     BENCH_PROGRAM_attachdesk=build/bin/minimal_cgi to check the
 #                     harness itself (the ratio should then be about 1)
@@ -93,6 +96,7 @@ bench_check_page() {
 bench_perf_stat() {
   local program=$1; shift
   command -v perf >/dev/null || return 0
+  [ -z "${BENCH_PREPARE:-}" ] || return 0
   local out=$BENCH_OUT/perf_stat.csv
   env -i PATH="$PATH" "$@" perf stat -o "$out" -x, -r "$BENCH_PERF_RUNS" \
     -e task-clock,page-faults -- "$program" </dev/null >/dev/null 2>&1 || return 0
@@ -122,6 +126,8 @@ bench_compare() {
 
   local load
   load=$(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || echo unknown)
+  local prepare=()
+  [ -z "${BENCH_PREPARE:-}" ] || prepare=(--prepare "$BENCH_PREPARE")
   local subject=(--command-name "$label" "$(printf '%q' "$program")")
   local floor=(--command-name "$floor_label" "$(printf '%q' "$floor_program")")
   local round jsons=()
@@ -133,7 +139,7 @@ bench_compare() {
     # sanitizer options), as under a web server.
     env -i PATH="$PATH" "$@" hyperfine --shell=none --style basic --output=null \
       --warmup "$BENCH_WARMUP" --runs "$BENCH_RUNS" --export-json "$json" \
-      "${order[@]}" >&2 || bench_fail "hyperfine failed for $name"
+      "${prepare[@]}" "${order[@]}" >&2 || bench_fail "hyperfine failed for $name"
     jsons+=("$json")
   done
 

@@ -102,6 +102,10 @@ ln -s "$bin/attachdesk" "$demo/cgi-bin/attachdesk"
 if [ -x "$bin/uploadsend" ]; then
   ln -s "$bin/uploadsend" "$demo/cgi-bin/uploadsend"
   programs+=(uploadsend)
+  # A stand-in for the upload control's receiving side, which is not part of
+  # this project: it stores the files the compose/send page uploads in tmp/
+  # and lists them in the window's upload list for uploadsend to import.
+  ln -s "$top/scripts/upload-receiver.py" "$demo/cgi-bin/uploadrecv"
 fi
 
 # A stand-in for the compose program, which is not part of this project: a
@@ -169,6 +173,12 @@ code{background:#eef2f7;padding:0 4px;border-radius:3px}
 <h2>Attachment window</h2>
 <p>The window a compose page opens to attach files: uploads, a web address (try <code>http://127.0.0.1:@PORT@/sample.txt</code>), the list and removal.</p>
 <p><a class=button href="/cgi-bin/attachdesk?atid=1234" onclick="return openDesk(this.href)">Open the attachment window</a></p>
+</section>
+
+<section>
+<h2>Compose and send</h2>
+<p>The compose page of <code>uploadsend</code>: header fields and body, files uploaded with a progress bar through an upload control (a stand-in receiver here) and imported into the message, the list with removal and the room left.</p>
+<p><a class=button href="/cgi-bin/uploadsend?atid=compose">Write a message</a> <a class=button href="/cgi-bin/uploadsend?atid=compose&amp;act=pgsend">Send a web page</a></p>
 </section>
 
 <section>
@@ -275,6 +285,7 @@ cat <<EOF
 
   attachdesk demo: http://127.0.0.1:$port/
   attachment window: http://127.0.0.1:$port/cgi-bin/attachdesk?atid=1234
+  compose and send: http://127.0.0.1:$port/cgi-bin/uploadsend?atid=compose
   users: alice / alice (English), bob / bob (Japanese)
   programs: $(printf '%s ' "${programs[@]}")(from $bin)
   virus scan: clamd at $demo/clamd (test signatures only: try the EICAR test file)

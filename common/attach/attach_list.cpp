@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/attach/list_lines.h"
 #include "host/account/session.h"
 #include "host/base/ascii.h"
 #include "host/charset/charset.h"
@@ -28,8 +29,6 @@
 #include "host/files/root.h"
 
 namespace {
-
-constexpr std::size_t kLineBuffer = 1024;  // a line holds at most 1023 bytes
 
 // When text[0, end) ends with the opening of a numeric character reference,
 // "&#" or "&#x" / "&#X" followed by at least one hex digit, answers the
@@ -136,19 +135,9 @@ void CopyCut(char* out, std::size_t size, std::string_view text) {
 // Base-10 value of the leading digits (after blanks and a sign), clamped to
 // the int32 range; 0 when there are none.
 std::int32_t ParseInt32(const char* s) {
-  while (*s == ' ' || *s == '\t') ++s;
-  bool negative = false;
-  if (*s == '-' || *s == '+') negative = *s++ == '-';
-  std::int64_t value = 0;
-  constexpr std::int64_t kBound = std::int64_t{1} << 32;  // beyond either limit
-  for (; *s >= '0' && *s <= '9'; ++s) {
-    if (value < kBound) value = value * 10 + (*s - '0');
-  }
-  if (negative) value = -value;
-  using Limits = std::numeric_limits<std::int32_t>;
-  if (value > Limits::max()) return Limits::max();
-  if (value < Limits::min()) return Limits::min();
-  return static_cast<std::int32_t>(value);
+  std::int32_t value = 0;
+  ParseListInt32(s, value);
+  return value;
 }
 
 // Cuts the last field off `line` at its separator; null when there is none.
@@ -196,18 +185,6 @@ void AppendField(std::string& out, std::string_view text, std::size_t size, Fiel
   out += ';';
 }
 
-// The path component ".." anywhere in `rel`.
-bool HasDotDot(std::string_view rel) {
-  std::size_t start = 0;
-  while (start <= rel.size()) {
-    std::size_t end = rel.find('/', start);
-    if (end == std::string_view::npos) end = rel.size();
-    if (rel.substr(start, end - start) == "..") return true;
-    start = end + 1;
-  }
-  return false;
-}
-
 // Stored files of removed records, deleted once a list that no longer names
 // them has been written: if the write fails, the list on disk still names
 // them and they must still be there.
@@ -253,52 +230,15 @@ char* ATT_LastSeparator(char* text) {
   return nullptr;
 }
 
-// Lines longer than 1023 bytes are skipped whole: the rest of such a line is
-// discarded up to its newline, so its tail never turns into a line of its
-// own. A NUL byte ends the text of its line.
+// Lines longer than 1023 bytes are skipped whole (ReadListLines).
 int ATT_ListRead(const std::string& path) {
   AttachTable& table = ATT_Table();
   table.count = 0;
   RemovedFiles().clear();
-  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return 0;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return 0;
-  }
-  char line[kLineBuffer];
-  std::size_t len = 0;
-  bool too_long = false;
-  auto end_line = [&] {
-    if (!too_long) {
-      if (len > 0 && line[len - 1] == '\r') --len;
-      line[len] = '\0';
-      if (ParseLine(line, table.records[table.count])) ++table.count;
-    }
-    len = 0;
-    too_long = false;
-  };
-  char chunk[4096];
-  while (table.count < kAttachTableSize) {
-    ssize_t got = read(fd, chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) break;
-    if (got == 0) {
-      if (len > 0 || too_long) end_line();  // a last line without newline
-      break;
-    }
-    for (ssize_t k = 0; k < got && table.count < kAttachTableSize; ++k) {
-      if (chunk[k] == '\n') {
-        end_line();
-      } else if (len < kLineBuffer - 1) {
-        line[len++] = chunk[k];
-      } else {
-        too_long = true;
-      }
-    }
-  }
-  close(fd);
+  ReadListLines(path, [&table](char* line) {
+    if (ParseLine(line, table.records[table.count])) ++table.count;
+    return table.count < kAttachTableSize;
+  });
   return table.count;
 }
 
@@ -321,11 +261,7 @@ int ATT_ListRemove(int index) {
   const int count = HeldCount();
   if (count <= 0 || index < 0 || index >= count) return -1;
   std::string_view stored = FieldText(table.records[index].path);
-  const std::string& tmp = host::TmpDir();
-  if (stored.size() > tmp.size() + 1 && stored.starts_with(tmp) && stored[tmp.size()] == '/' &&
-      !HasDotDot(stored.substr(tmp.size() + 1))) {
-    RemovedFiles().emplace_back(stored);
-  }
+  if (PathBelowTmp(stored)) RemovedFiles().emplace_back(stored);
   for (int i = index; i + 1 < count; ++i) table.records[i] = table.records[i + 1];
   table.count = count - 1;
   return 1;

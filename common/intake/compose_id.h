@@ -14,4 +14,13 @@ inline constexpr std::size_t kComposeIdMax = 64;
 // bytes. The empty identifier is valid: it means none.
 bool IsValidComposeId(std::string_view cpid);
 
+// IsValidComposeId, answering a request with an identifier that is not valid
+// with "Status: 400" (the program then exits with 1 and touches no file).
+bool AcceptComposeId(std::string_view cpid);
+
+// A text variable, or the data of the multipart part of that name when the
+// text is null or empty (a multipart form carries "atid" as a part); null
+// when neither is there.
+const char* TextOrPart(std::string_view name);
+
 }  // namespace intake

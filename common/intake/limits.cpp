@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "common/attach/attach_list.h"
+#include "common/intake/page_codes.h"
 #include "host/account/session.h"
 #include "host/site/site.h"
 
@@ -20,6 +21,18 @@ std::int64_t SizeLimit() {
     return std::numeric_limits<std::int64_t>::max();
   }
   return kb << 10;
+}
+
+}  // namespace intake
+
+namespace intake {
+
+int LimitRefusal(int listed, std::int64_t total, std::int64_t length) {
+  if (listed + 1 > CountLimit()) return kCodeCountLimit;
+  if (length > std::numeric_limits<std::int32_t>::max() || total + length > SizeLimit()) {
+    return kCodeSizeLimit;
+  }
+  return kCodeOk;
 }
 
 }  // namespace intake

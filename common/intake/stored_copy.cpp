@@ -8,12 +8,21 @@
 #include <cstring>
 
 #include "common/attach/attach_list.h"
+#include "host/account/session.h"
 #include "host/base/strings.h"
 #include "host/base/unique_fd.h"
 #include "host/cgi/cgi_request.h"
 #include "host/files/log.h"
+#include "host/files/root.h"
 
 namespace intake {
+
+std::string StoredName(const std::string& cpid, char kind, int pid, int number) {
+  const char* user = session().user_id.c_str();
+  if (kind == 'H')
+    return StrPrintf("%s/%s_%s_H_%d", host::TmpDir().c_str(), user, cpid.c_str(), pid);
+  return StrPrintf("%s/%s_%s_A_%d_%d", host::TmpDir().c_str(), user, cpid.c_str(), pid, number);
+}
 
 bool PathFitsRecord(const std::string& path, const char* function) {
   if (path.size() < sizeof AttachRecord::path && path.find(';') == std::string::npos) return true;
@@ -49,7 +58,8 @@ int StoreCopy(std::string& path, const char* data, std::int64_t length) {
       path = candidate;
       return 0;
     }
-    UniqueFd fd(open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    UniqueFd fd(
+        open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!fd.ok() && errno == EEXIST) continue;
     if (!fd.ok()) {
       LOG_FileLine(ErrorLogPath(), "StoreCopy: open %s: %s", candidate.c_str(),

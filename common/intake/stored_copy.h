@@ -7,6 +7,11 @@
 
 namespace intake {
 
+// The stored name of a compose window's new file in the tmp folder:
+// "<user>_<cpid>_A_<pid>_<number>" for a copy (kind 'A'), and
+// "<user>_<cpid>_H_<pid>" for a fetched URL (kind 'H', no number).
+std::string StoredName(const std::string& cpid, char kind, int pid, int number = 0);
+
 // A stored path fits a record's path field and reads back from the list as
 // written (no ";"); logs the refusal for `function` otherwise.
 bool PathFitsRecord(const std::string& path, const char* function);

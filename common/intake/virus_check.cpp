@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstring>
 
+#include "common/intake/page_codes.h"
 #include "common/virus/avscan.h"
 #include "common/virus/virus_scan.h"
 #include "host/account/session.h"
@@ -23,8 +24,7 @@ int ScanNewFile(const char* name, const char* data, std::int64_t length,
   }
   AVS_Context ctx;
   if (AVS_Open(ctx, nullptr) == 0) {
-    LOG_FileLine(ErrorLogPath(), "ScanNewFile: AVS_Open failed: %s not scanned",
-                 name ? name : "");
+    LOG_FileLine(ErrorLogPath(), "ScanNewFile: AVS_Open failed: %s not scanned", name ? name : "");
     return -1;
   }
   int result = VIR_Scan(ctx, 0, data, static_cast<int>(length), nullptr, nullptr, nullptr);
@@ -44,12 +44,24 @@ int ScanNewFile(const char* name, const char* data, std::int64_t length,
     answer = 1;
   } else if (result < 0) {
     // The engine could not check the file: never reported as clean.
-    LOG_FileLine(ErrorLogPath(), "ScanNewFile: VIR_Scan answered %d for %s: not scanned",
-                 result, name ? name : "");
+    LOG_FileLine(ErrorLogPath(), "ScanNewFile: VIR_Scan answered %d for %s: not scanned", result,
+                 name ? name : "");
     answer = -1;
   }
   AVS_Close(&ctx);
   return answer;
+}
+
+}  // namespace intake
+
+namespace intake {
+
+int ScanRefusal(const char* name, const char* data, std::int64_t length,
+                std::optional<std::string>& virus) {
+  int scanned = ScanNewFile(name, data, length, virus);
+  if (scanned == 1) return kCodeVirus;
+  if (scanned < 0 && GINI().scan_unavailable_refuse) return kCodeNotScanned;
+  return kCodeOk;
 }
 
 }  // namespace intake

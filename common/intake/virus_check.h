@@ -18,3 +18,14 @@ int ScanNewFile(const char* name, const char* data, std::int64_t length,
                 std::optional<std::string>& virus);
 
 }  // namespace intake
+
+namespace intake {
+
+// The virus check of a new file as a page tells it: kCodeVirus when the file
+// is infected (`virus` holds the virus name), kCodeNotScanned when the scanner
+// could not check it and the site's ScanUnavailable refuses such files, else
+// kCodeOk.
+int ScanRefusal(const char* name, const char* data, std::int64_t length,
+                std::optional<std::string>& virus);
+
+}  // namespace intake
