@@ -16,7 +16,7 @@
 #include "common/intake/fetched_url.h"
 #include "common/intake/limits.h"
 #include "common/intake/virus_check.h"
-#include "common/mime/content_type.h"
+#include "common/mime/media_kind.h"
 #include "host/account/session.h"
 #include "host/base/unique_fd.h"
 #include "host/cgi/cgi_request.h"
@@ -29,22 +29,8 @@ namespace {
 
 // Names tried for one file before giving up.
 constexpr int kNameAttempts = 100;
-// The magic rules see at most this much of a file.
-constexpr std::size_t kMagicWindow = 8191;
-
-// The type of the bytes by the site's magic rules alone, never by a name.
-std::string TypeOfBytes(const char* data, std::size_t length) {
-  std::string type = CT_FromData(data, std::min(length, kMagicWindow));
-  std::size_t tab = type.find('\t');
-  if (tab != std::string::npos) type.resize(tab);
-  return type;
-}
-
-// Images other than SVG (a script can live in one, and the store is served
-// by the web server), or sounds.
 bool KindAccepts(AD_MediaKind kind, std::string_view type) {
-  if (kind == AD_MediaKind::kSound) return type.starts_with("audio/");
-  return type.starts_with("image/") && type != "image/svg+xml";
+  return kind == AD_MediaKind::kSound ? CT_IsSoundType(type) : CT_IsImageType(type);
 }
 
 AD_MediaResult Refused(int code, std::string source_name) {
@@ -63,7 +49,7 @@ int Check(AD_MediaKind kind, const std::string& source_name, const char* data,
   if (length > intake::SizeLimit() || length > std::numeric_limits<std::int32_t>::max()) {
     return kMediaTooLarge;
   }
-  std::string type = TypeOfBytes(data, static_cast<std::size_t>(length));
+  std::string type = CT_TypeOfBytes(data, static_cast<std::size_t>(length));
   if (!KindAccepts(kind, type)) return kMediaWrongKind;
   std::optional<std::string> virus;
   if (intake::ScanNewFile(source_name.c_str(), data, length, virus) == 1) return kMediaVirus;
