@@ -19,12 +19,19 @@ namespace {
 constexpr char kStore[] = "httpd/html/hashed_store";
 constexpr mode_t kFolderMode = 0700;
 
-std::uint32_t Fnv1a32(std::string_view bytes) {
+// FNV-1a over the bytes, then MurmurHash3's finaliser, so that names that
+// differ only in their last characters spread over all the folders.
+std::uint32_t NameHash(std::string_view bytes) {
   std::uint32_t h = 2166136261u;
   for (unsigned char c : bytes) {
     h ^= c;
     h *= 16777619u;
   }
+  h ^= h >> 16;
+  h *= 0x85ebca6bu;
+  h ^= h >> 13;
+  h *= 0xc2b2ae35u;
+  h ^= h >> 16;
   return h;
 }
 
@@ -83,7 +90,7 @@ std::string HashedStoreRoot() {
 }
 
 std::string HashedStoreSubdir(std::string_view name) {
-  std::uint32_t h = Fnv1a32(name);
+  std::uint32_t h = NameHash(name);
   char sub[8];
   std::snprintf(sub, sizeof sub, "%02x/%02x", static_cast<unsigned>(h & 0x3f),
                 static_cast<unsigned>((h >> 6) & 0x3f));

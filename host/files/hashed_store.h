@@ -2,7 +2,8 @@
 // <root>/httpd/html/hashed_store/XX/YY/<name>. XX and YY are two lower-case
 // hex digits from "00" to "3f" chosen from the name alone (the same name
 // always lands in the same folder): of the FNV-1a 32-bit hash of the name's
-// bytes, XX is the low 6 bits and YY the next 6. Folders are made on demand
+// bytes, mixed with MurmurHash3's 32-bit finaliser, XX is the low 6 bits and
+// YY the next 6. Folders are made on demand
 // with mode 0700; nothing here follows a symbolic link below the store's
 // root (the root itself may be a link an operator made).
 #pragma once
