@@ -26,6 +26,7 @@
 #include "host/charset/charset.h"
 #include "host/files/files.h"
 #include "support/cgi_run.h"
+#include "support/http_server.h"
 #include "support/test_root.h"
 
 using testing::ElementsAre;
@@ -540,78 +541,6 @@ TEST_F(IntakeTest, ComposeModeListsUploadsUnderItsOwnId) {
   EXPECT_EQ(r.output, "Location: /cgi-bin/genMail?keep_attach=1&cpid=" + pid + "&m=0\r\n\r\n");
   EXPECT_THAT(ListLines(pid), ElementsAre(Line("a.bin", "alice_" + pid + "_A_" + pid + "_0", 4)));
 }
-
-// A one-thread HTTP server on 127.0.0.1 that serves fixed bodies by path
-// and records each request's target.
-class HttpServer {
- public:
-  HttpServer() {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    listen(fd_, 16);
-    socklen_t len = sizeof addr;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-    thread_ = std::thread([this] { Loop(); });
-  }
-  ~HttpServer() {
-    shutdown(fd_, SHUT_RDWR);
-    thread_.join();
-    close(fd_);
-  }
-  std::string Host() const { return "127.0.0.1:" + std::to_string(port_); }
-  void Serve(const std::string& path, const std::string& body) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    bodies_[path] = body;
-  }
-  std::vector<std::string> Targets() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return std::exchange(targets_, {});
-  }
-
- private:
-  void Loop() {
-    for (;;) {
-      int c = accept(fd_, nullptr, nullptr);
-      if (c < 0) return;
-      std::string request;
-      char buf[4096];
-      while (request.find("\r\n\r\n") == std::string::npos) {
-        ssize_t n = read(c, buf, sizeof buf);
-        if (n <= 0) break;
-        request.append(buf, static_cast<size_t>(n));
-      }
-      std::string target = request.substr(0, request.find("\r\n"));
-      std::string path = target.substr(target.find(' ') + 1);
-      path = path.substr(0, path.find(' '));
-      std::string answer;
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        targets_.push_back(target);
-        auto it = bodies_.find(path);
-        answer = it == bodies_.end()
-                     ? "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"
-                     : "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(it->second.size()) +
-                           "\r\nConnection: close\r\n\r\n" + it->second;
-      }
-      for (size_t sent = 0; sent < answer.size();) {
-        ssize_t n = write(c, answer.data() + sent, answer.size() - sent);
-        if (n <= 0) break;
-        sent += static_cast<size_t>(n);
-      }
-      close(c);
-    }
-  }
-  int fd_ = -1;
-  int port_ = 0;
-  std::thread thread_;
-  std::mutex mutex_;
-  std::map<std::string, std::string> bodies_;
-  std::vector<std::string> targets_;
-};
 
 class UrlTest : public IntakeTest {
  protected:
