@@ -110,7 +110,7 @@ std::size_t SanitiseField(char* out, std::size_t size, std::string_view text, Fi
 bool FieldReadsBack(std::string_view text, RefRule rule) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c == '\0' || ascii::IsControl(c)) return false;
+    if (c == '\0' || c == '\n') return false;
     if (c == ';' && RefOpeningBefore(text.data(), i, rule) < 0) return false;
   }
   return RefOpeningBefore(text.data(), text.size(), rule) < 0;

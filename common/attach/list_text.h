@@ -43,8 +43,10 @@ enum class FieldKind { kText, kPath };
 std::size_t SanitiseField(char* out, std::size_t size, std::string_view text, FieldKind kind,
                           RefRule rule);
 
-// True when `text` written as a field reads back unchanged: no control byte,
-// no ";" but one closing a reference, no reference opening at its end.
+// True when `text` written as a field reads back unchanged: no newline or
+// NUL, no ";" but one closing a reference, no reference opening at its end.
+// (Other control bytes read back; a path keeps them, since it must name its
+// file.)
 bool FieldReadsBack(std::string_view text, RefRule rule);
 
 // The length of the UTF-8 sequence starting at text[i] when it is complete
