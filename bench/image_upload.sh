@@ -82,25 +82,14 @@ rm -f "$BENCH_OUT/last_page.txt" "$BENCH_OUT/last_stderr.txt"
 echo "bench: the image page and the attachment window store the 2 MiB upload"
 
 txt=$BENCH_OUT/image_upload.txt
-rm -f "$txt" "$BENCH_OUT"/image_upload.*.json
-load=$(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || echo unknown)
-runs=$((BENCH_RUNS / 10 > 10 ? BENCH_RUNS / 10 : 10))
-warmup=$((BENCH_WARMUP < 3 ? BENCH_WARMUP : 3))
+rm -f "$txt"
 prepare="find $(printf '%q %q' "$root/tmp" "$root/httpd/html/hashed_store") -mindepth 1 -delete"
 a=(--command-name image --prepare "$prepare" "$(printf 'exec %q <%q' "$attachdesk" "$root/image.body")")
 b=(--command-name attach --prepare "$prepare" "$(printf 'exec %q <%q' "$attachdesk" "$root/attach.body")")
-jsons=()
-for round in $(seq 1 "$BENCH_ROUNDS"); do
-  json=$BENCH_OUT/image_upload.$round.json
-  if [ $((round % 2)) -eq 1 ]; then order=("${a[@]}" "${b[@]}"); else order=("${b[@]}" "${a[@]}"); fi
-  env -i "${cgi_env[@]}" hyperfine --style basic --output=null \
-    --warmup "$warmup" --runs "$runs" --export-json "$json" "${order[@]}" >&2 ||
-    bench_fail "hyperfine failed for image_upload"
-  jsons+=("$json")
-done
+bench_shell_rounds image_upload cgi_env -- "${a[@]}" -- "${b[@]}"
 clean
 
-python3 - "$image_target" "$load" "$image_bytes" "${jsons[@]}" >"$txt" <<'PY'
+python3 - "$image_target" "$bench_load" "$image_bytes" "${bench_jsons[@]}" >"$txt" <<'PY'
 import json, os, sys
 target, load, size = float(sys.argv[1]), sys.argv[2], int(sys.argv[3])
 times, rounds = {"image": [], "attach": []}, []

@@ -13,15 +13,13 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const zlib = require('node:zlib');
-const { chromium } = require('playwright-core');
+const { basic, launch, screenshots } = require('./support.js');
 
 const base = process.env.E2E_BASE_URL || 'http://127.0.0.1:8080';
 const out = process.env.E2E_OUT || path.join(os.tmpdir(), 'attachdesk-e2e');
 const shots = path.join(out, 'screenshots');
 const demoRoot = path.join(out, 'demo', 'root');
-const executablePath = process.env.E2E_CHROMIUM || '/usr/bin/chromium';
 const stepTimeout = 30000;
-const basic = (user) => 'Basic ' + Buffer.from(`${user}:${user}`).toString('base64');
 
 // A real PNG of width x height, in stripes, so that a browser draws it.
 function png(width, height) {
@@ -81,18 +79,12 @@ function wav() {
 }
 
 let context;
+let profile;
 let compose;
 let failedStep = null;
-let shotNumber = 0;
 const windows = {};
 
-async function screenshot(target, name) {
-  shotNumber += 1;
-  const file = path.join(shots, `media-${String(shotNumber).padStart(2, '0')}-${name}.png`);
-  await target.screenshot({ path: file, fullPage: true }).catch((e) => {
-    console.error(`screenshot ${file} failed: ${e.message}`);
-  });
-}
+const screenshot = screenshots(shots, 'media-');
 
 function step(name, body) {
   test(name, { timeout: 4 * stepTimeout }, async (t) => {
@@ -146,16 +138,7 @@ function listFile(name) {
 
 before(async () => {
   fs.mkdirSync(shots, { recursive: true });
-  context = await chromium.launchPersistentContext(fs.mkdtempSync(path.join(out, 'profile-media-')), {
-    executablePath,
-    headless: true,
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync',
-      '--autoplay-policy=no-user-gesture-required'],
-    extraHTTPHeaders: { Authorization: basic('alice') },
-    viewport: { width: 900, height: 1000 },
-    timeout: 60000,
-  });
+  ({ context, profile } = await launch(out, 'profile-media-', 'alice'));
   context.setDefaultTimeout(stepTimeout);
   compose = context.pages()[0] || (await context.newPage());
   compose.on('pageerror', (e) => console.error(`compose page script error: ${e.message}`));
@@ -164,6 +147,7 @@ before(async () => {
 
 after(async () => {
   if (context) await context.close().catch(() => {});
+  if (profile) fs.rmSync(profile, { recursive: true, force: true });
 });
 
 step('a background image is chosen, previewed and handed to the message', async () => {
