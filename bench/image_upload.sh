@@ -63,13 +63,17 @@ cgi_env=(
 
 clean() { find "$root/tmp" "$root/httpd/html/hashed_store" -mindepth 1 -delete; }
 
-# Each program must store the file whole and answer a page without an error.
+# Each program must store the file whole and answer its page showing it: the
+# image ready to insert, the file in the list.
+shown_image='id=ready'
+shown_attach='photo.png,&nbsp;'
 for body in image attach; do
+  shown=shown_$body
   status=0
   env -i "${cgi_env[@]}" "$attachdesk" <"$root/$body.body" >"$BENCH_OUT/last_page.txt" \
     2>"$BENCH_OUT/last_stderr.txt" || status=$?
   if ! grep -qi '^Content-Type: text/html' "$BENCH_OUT/last_page.txt" ||
-    grep -qi '^Status:' "$BENCH_OUT/last_page.txt" || grep -q 'class=error' "$BENCH_OUT/last_page.txt"; then
+    grep -qi '^Status:' "$BENCH_OUT/last_page.txt" || ! grep -q "${!shown}" "$BENCH_OUT/last_page.txt"; then
     sed -n '1,12p' "$BENCH_OUT/last_page.txt" "$BENCH_OUT/last_stderr.txt" >&2
     bench_fail "attachdesk did not take the $body upload (status $status)"
   fi
@@ -84,8 +88,11 @@ echo "bench: the image page and the attachment window store the 2 MiB upload"
 txt=$BENCH_OUT/image_upload.txt
 rm -f "$txt"
 prepare="find $(printf '%q %q' "$root/tmp" "$root/httpd/html/hashed_store") -mindepth 1 -delete"
-a=(--command-name image --prepare "$prepare" "$(printf 'exec %q <%q' "$attachdesk" "$root/image.body")")
-b=(--command-name attach --prepare "$prepare" "$(printf 'exec %q <%q' "$attachdesk" "$root/attach.body")")
+# The image page's process ends with status 1 (its handler returns to the
+# entry), the attachment window's with 0: each command checks its own status,
+# the same shell step on both sides.
+a=(--command-name image --prepare "$prepare" "$(printf '%q <%q; [ $? -eq 1 ]' "$attachdesk" "$root/image.body")")
+b=(--command-name attach --prepare "$prepare" "$(printf '%q <%q; [ $? -eq 0 ]' "$attachdesk" "$root/attach.body")")
 bench_shell_rounds image_upload cgi_env -- "${a[@]}" -- "${b[@]}"
 clean
 
