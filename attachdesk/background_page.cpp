@@ -30,22 +30,18 @@
 namespace {
 
 constexpr OML_Decl kImageDecls[] = {
-    {"$atid", OML_TEXT, ""},        {"$filedownload", OML_TEXT, ""},
-    {"$hasdata", OML_BLOCK, "2"},   {"$ifhelp", OML_BLOCK, "1"},
-    {"$bgfile", OML_TEXT, ""},      {"$ERRORMSG", OML_SELECT, "0"},
-    {"$filesize", OML_INT, "0"},    {"$type", OML_INT, "0"},
-    {"$auth", OML_TEXT, ""},        {"$ifdc", OML_BLOCK, "2"},
+    {"$atid", OML_TEXT, ""},     {"$filedownload", OML_TEXT, ""}, {"$hasdata", OML_BLOCK, "2"},
+    {"$ifhelp", OML_BLOCK, "1"}, {"$bgfile", OML_TEXT, ""},       {"$ERRORMSG", OML_SELECT, "0"},
+    {"$filesize", OML_INT, "0"}, {"$type", OML_INT, "0"},         {"$auth", OML_TEXT, ""},
+    {"$ifdc", OML_BLOCK, "2"},
 };
 
 constexpr OML_Decl kSoundDecls[] = {
-    {"$ifninit", OML_BLOCK, "1"},   {"$atid", OML_TEXT, ""},
-    {"$downfile", OML_TEXT, ""},    {"$hasdata", OML_BLOCK, "2"},
-    {"$ifhelp", OML_BLOCK, "1"},    {"$bsfile", OML_TEXT, ""},
-    {"$ERRORMSG", OML_SELECT, "0"}, {"$filesize", OML_INT, "0"},
-    {"$type", OML_INT, "0"},        {"$auth", OML_TEXT, ""},
-    {"$ifauth", OML_BLOCK, "2"},    {"$ifnauth", OML_BLOCK, "1"},
-    {"$ifinit", OML_BLOCK, "1"},    {"$filedownload", OML_TEXT, ""},
-    {"$ifdc", OML_BLOCK, "2"},
+    {"$ifninit", OML_BLOCK, "1"},   {"$atid", OML_TEXT, ""},         {"$downfile", OML_TEXT, ""},
+    {"$hasdata", OML_BLOCK, "2"},   {"$ifhelp", OML_BLOCK, "1"},     {"$bsfile", OML_TEXT, ""},
+    {"$ERRORMSG", OML_SELECT, "0"}, {"$filesize", OML_INT, "0"},     {"$type", OML_INT, "0"},
+    {"$auth", OML_TEXT, ""},        {"$ifauth", OML_BLOCK, "2"},     {"$ifnauth", OML_BLOCK, "1"},
+    {"$ifinit", OML_BLOCK, "1"},    {"$filedownload", OML_TEXT, ""}, {"$ifdc", OML_BLOCK, "2"},
 };
 
 // A stored name's room: the store's file names, and the record's path slot.
@@ -67,10 +63,12 @@ struct Background {
   int& (*count)();
 };
 
-const Background kImage = {AD_MediaKind::kImage, "/background.dat", BG_ListPath, BG_ListRead,
-                           BG_Set, BG_Remove, BG_ListWrite, BG_Record, BG_Count};
-const Background kSound = {AD_MediaKind::kSound, "/backsound.dat", BS_ListPath, BS_ListRead,
-                           BS_Set, BS_Remove, BS_ListWrite, BS_Record, BS_Count};
+const Background kImage = {
+    AD_MediaKind::kImage, "/background.dat", BG_ListPath, BG_ListRead, BG_Set, BG_Remove,
+    BG_ListWrite,         BG_Record,         BG_Count};
+const Background kSound = {AD_MediaKind::kSound, "/backsound.dat", BS_ListPath,
+                           BS_ListRead,          BS_Set,           BS_Remove,
+                           BS_ListWrite,         BS_Record,        BS_Count};
 
 const char* Text(const char* name) {
   return MCGI_VarStrGet(name, 0);
@@ -211,9 +209,10 @@ int Run(const Background& bg) {
     if (bg.list_write(list_path) < 0) {
       LOG_FileLine(ErrorLogPath(), "AD_BackgroundMain: the list %s could not be written",
                    list_path.c_str());
-      std::fputs("Status: 500 Internal Server Error\r\nContent-Type: text/plain\r\n\r\n"
-                 "The background list could not be saved.\n",
-                 stdout);
+      std::fputs(
+          "Status: 500 Internal Server Error\r\nContent-Type: text/plain\r\n\r\n"
+          "The background list could not be saved.\n",
+          stdout);
     } else {
       std::fputs("Status: 204 No Content\r\n\r\n", stdout);
     }

@@ -21,10 +21,9 @@
 namespace {
 
 constexpr OML_Decl kDecls[] = {
-    {"$atid", OML_TEXT, ""},      {"$filedownload", OML_TEXT, ""},
-    {"$update", OML_BLOCK, "2"},  {"$ERRORMSG", OML_SELECT, "0"},
-    {"$ifdc", OML_BLOCK, "2"},    {"$ifsize", OML_BLOCK, "2"},
-    {"$width", OML_INT, "0"},     {"$height", OML_INT, "0"},
+    {"$atid", OML_TEXT, ""},        {"$filedownload", OML_TEXT, ""}, {"$update", OML_BLOCK, "2"},
+    {"$ERRORMSG", OML_SELECT, "0"}, {"$ifdc", OML_BLOCK, "2"},       {"$ifsize", OML_BLOCK, "2"},
+    {"$width", OML_INT, "0"},       {"$height", OML_INT, "0"},
 };
 
 constexpr std::size_t kNameMax = 255;

@@ -10,13 +10,13 @@
 
 // Page codes ("$ERRORMSG") of the three pages.
 inline constexpr int kMediaOk = 0;
-inline constexpr int kMediaNoFile = 1;         // the cabinet file does not exist
-inline constexpr int kMediaTooLarge = 2;       // larger than the level's size limit
-inline constexpr int kMediaNoPermission = 3;   // the user may not read the cabinet file
-inline constexpr int kMediaFetchFailed = 4;    // the web address could not be fetched (image page)
-inline constexpr int kMediaWrongKind = 5;      // not an image (not a sound) by its bytes
-inline constexpr int kMediaVirus = 6;          // the virus check found a virus
-inline constexpr int kMediaNotStored = 7;      // the file or the choice could not be saved
+inline constexpr int kMediaNoFile = 1;        // the cabinet file does not exist
+inline constexpr int kMediaTooLarge = 2;      // larger than the level's size limit
+inline constexpr int kMediaNoPermission = 3;  // the user may not read the cabinet file
+inline constexpr int kMediaFetchFailed = 4;   // the web address could not be fetched (image page)
+inline constexpr int kMediaWrongKind = 5;     // not an image (not a sound) by its bytes
+inline constexpr int kMediaVirus = 6;         // the virus check found a virus
+inline constexpr int kMediaNotStored = 7;     // the file or the choice could not be saved
 inline constexpr int kMediaNoComposeWindow = 8;  // sent without a compose window
 
 // What a page takes: images other than SVG, or sounds.

@@ -78,7 +78,8 @@ UniqueFd OpenFolder(const std::vector<std::string_view>& parts, std::size_t coun
   UniqueFd dir(open(HashedStoreRoot().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   for (std::size_t i = 0; i < count && dir.ok(); ++i) {
     std::string part(parts[i]);
-    dir = UniqueFd(openat(dir.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    dir =
+        UniqueFd(openat(dir.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   }
   return dir;
 }
@@ -142,8 +143,8 @@ UniqueFd HashedStoreOpen(std::string_view name) {
                                          std::string_view(sub).substr(3, 2)};
   UniqueFd dir = OpenFolder(parts, parts.size());
   if (!dir.ok()) return dir;
-  UniqueFd fd(openat(dir.get(), std::string(name).c_str(),
-                     O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  UniqueFd fd(
+      openat(dir.get(), std::string(name).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat st;
   if (fd.ok() && (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))) {
     errno = EISDIR;

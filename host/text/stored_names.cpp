@@ -9,8 +9,8 @@ std::string MTX_QPEncLine(std::string_view name) {
   for (std::size_t i = 0; i < name.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(name[i]);
     bool last = i + 1 == name.size();
-    bool plain = (c >= 33 && c <= 126 && c != '=' && c != ';') ||
-                 ((c == ' ' || c == '\t') && !last);
+    bool plain =
+        (c >= 33 && c <= 126 && c != '=' && c != ';') || ((c == ' ' || c == '\t') && !last);
     if (plain) {
       out += static_cast<char>(c);
     } else {

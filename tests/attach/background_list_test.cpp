@@ -44,10 +44,21 @@ class BackgroundListTest : public ::testing::Test {
 
 TEST(BackgroundSeparator, PassesOverWellFormedReferences) {
   const std::pair<const char*, int> cases[] = {
-      {"a;b", 1},          {"a&#65;b;", 7},      {"&#x3B;;", 6},     {"&#X3b;;", 6},
-      {"&#d59;;", 6},      {"&#D59;;", 6},       {"&#65;&#66;.gif;", 14},
-      {"&#;", 2},          {"&#x;", 3},          {"&#d;", 3},        {"&#1a;", 4},
-      {"&#a1;", 4},        {"&#dabc;", 6},       {"&&#65;;", 6},     {"&#65", -1},
+      {"a;b", 1},
+      {"a&#65;b;", 7},
+      {"&#x3B;;", 6},
+      {"&#X3b;;", 6},
+      {"&#d59;;", 6},
+      {"&#D59;;", 6},
+      {"&#65;&#66;.gif;", 14},
+      {"&#;", 2},
+      {"&#x;", 3},
+      {"&#d;", 3},
+      {"&#1a;", 4},
+      {"&#a1;", 4},
+      {"&#dabc;", 6},
+      {"&&#65;;", 6},
+      {"&#65", -1},
       {"", -1},
   };
   for (const auto& [in, at] : cases) {
@@ -71,19 +82,21 @@ TEST_F(BackgroundListTest, ReadsTheValidLinesAndKeepsTheLast) {
     int size, type;
   } cases[] = {
       {"reference in the name", "a&#65;b.gif;" + p + ";1200;2\n", 1, "a&#65;b.gif", p, 1200, 2},
-      {"two references", "&#12354;&#x3044;.gif;" + p + ";5;0\n", 1, "&#12354;&#x3044;.gif", p, 5, 0},
+      {"two references", "&#12354;&#x3044;.gif;" + p + ";5;0\n", 1, "&#12354;&#x3044;.gif", p, 5,
+       0},
       {"two lines", "a.gif;" + p + ";1;1\nb.gif;" + p + "2;3;4\n", 2, "b.gif", p + "2", 3, 4},
       {"two separators", "a.gif;" + p + ";12\n", 0, "", "", 0, 0},
       {"no newline, CRLF before", "x;" + p + ";9;1\r\ny.gif;" + p + ";8;3", 2, "y.gif", p, 8, 3},
       {"garbage numbers", "a;" + p + ";12kb;-x\n", 1, "a", p, 12, 0},
-      {"overflow", "a;" + p + ";99999999999;-99999999999\n", 1, "a", p, 2147483647, -2147483647 - 1},
+      {"overflow", "a;" + p + ";99999999999;-99999999999\n", 1, "a", p, 2147483647,
+       -2147483647 - 1},
       {"a line too long is skipped whole",
        "big;" + std::string(2000, 'p') + ";1;1\nok;" + p + ";2;2\n", 1, "ok", p, 2, 2},
-      {"a path too long for its slot is never cut", "a;/" + std::string(300, 'p') + ";1;1\n", 0,
-       "", "", 0, 0},
+      {"a path too long for its slot is never cut", "a;/" + std::string(300, 'p') + ";1;1\n", 0, "",
+       "", 0, 0},
       {"a TAB in the path names the file", "a;" + p + "\t;1;1\n", 1, "a", p + "\t", 1, 1},
-      {"a long name is cut", std::string(400, 'n') + ";" + p + ";1;1\n", 1,
-       std::string(255, 'n'), p, 1, 1},
+      {"a long name is cut", std::string(400, 'n') + ";" + p + ";1;1\n", 1, std::string(255, 'n'),
+       p, 1, 1},
       {"binary garbage", std::string("\0;\xff\n;;;\n\x01", 9), 1, "", "", 0, 0},
   };
   for (const Case& c : cases) {
@@ -110,7 +123,7 @@ TEST_F(BackgroundListTest, WrittenNamesReadBackOnOneLine) {
       {"a;b.png", "a&#59;b.png"},
       {"two\r\nlines.png", "two__lines.png"},
       {"a&#65;b", "a&#65;b"},
-      {"&#1a;x", "&#1a&#59;x"},   // not a reference on this list
+      {"&#1a;x", "&#1a&#59;x"},      // not a reference on this list
       {"ends&#12", "ends&#38;#12"},  // the separator must not close it
       {"&#dx;", "&#dx&#59;"},
   };

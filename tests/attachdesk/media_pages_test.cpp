@@ -122,8 +122,9 @@ TEST_F(MediaPagesTest, ABackgroundIsStoredListedAndShown) {
     const std::string stored = ref.substr(6);
     EXPECT_THAT(stored, MatchesRegex(std::string("[0-9A-F]+alice") + c.name));
     EXPECT_EQ(ref.substr(0, 5), HashedStoreSubdir(stored));
-    EXPECT_EQ(root.Read("tmp/alice_1_" + std::string(c.list) + ".dat"),
-              std::string(c.name) + ";" + Store(ref) + ";" + std::to_string(c.data.size()) + ";3\n");
+    EXPECT_EQ(
+        root.Read("tmp/alice_1_" + std::string(c.list) + ".dat"),
+        std::string(c.name) + ";" + Store(ref) + ";" + std::to_string(c.data.size()) + ";3\n");
     EXPECT_THAT(r.page, HasSubstr("E=0|B=" + std::string(c.name)));
     EXPECT_THAT(r.page, HasSubstr("|D=" + ref + "|S=" + std::to_string(c.data.size()) + "|T=3|"));
     EXPECT_THAT(r.page, HasSubstr("HAS"));
@@ -183,11 +184,15 @@ TEST_F(MediaPagesTest, TheKindIsDecidedByTheBytes) {
     std::string data;
     int code;
   } cases[] = {
-      {"bg1", "pic.png", html, 5},        {"bg1", "pic.svg", svg, 5},
-      {"bg1", "pic.png", "just text\n", 5}, {"bg1", "pic.gif", Gif(), 0},
-      {"bs1", "tune.wav", Png(), 5},      {"bs1", "tune.png", Wav(), 0},
+      {"bg1", "pic.png", html, 5},
+      {"bg1", "pic.svg", svg, 5},
+      {"bg1", "pic.png", "just text\n", 5},
+      {"bg1", "pic.gif", Gif(), 0},
+      {"bs1", "tune.wav", Png(), 5},
+      {"bs1", "tune.png", Wav(), 0},
       {"bs1", "tune.mp3", std::string("ID3\x03\0\0\0\0\0\x0a", 10) + "xxxx", 0},
-      {"img1", "a.txt", Gif(), 0},        {"img1", "a.png", html, 5},
+      {"img1", "a.txt", Gif(), 0},
+      {"img1", "a.png", html, 5},
       {"img1", "a.png", svg, 5},
   };
   for (const Case& c : cases) {
@@ -229,7 +234,8 @@ TEST_F(MediaPagesTest, SizeLimitAndVirusCheck) {
     std::string name = e.path().filename().string();
     if (name.starts_with("virus.log.")) log += root.Read("log/" + name);
   }
-  EXPECT_THAT(log, HasSubstr("\tEicar\talice@localhost\talice@localhost\tC:\\in\\bad.png\tATTACH\t"));
+  EXPECT_THAT(log,
+              HasSubstr("\tEicar\talice@localhost\talice@localhost\tC:\\in\\bad.png\tATTACH\t"));
   EXPECT_THAT(Post(Upload("bs1", "clean.wav", Wav())).page, HasSubstr("E=0|"));
 }
 
@@ -363,7 +369,8 @@ TEST_F(MediaPagesTest, ImageNamesAndReference) {
       {"noext", "", "noext"},
       {"C:\\x\\<b>&.png", ".png", "&lt;b&gt;&amp;.png"},
       {"a%b#c?.gif", ".gif", "a_b_c_.gif"},
-      {"long." + std::string(100, 'e'), "." + std::string(31, 'e'), "long." + std::string(100, 'e')},
+      {"long." + std::string(100, 'e'), "." + std::string(31, 'e'),
+       "long." + std::string(100, 'e')},
   };
   for (const Case& c : cases) {
     fs::remove_all(HashedStoreRoot());
