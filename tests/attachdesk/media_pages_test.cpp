@@ -203,6 +203,8 @@ TEST_F(MediaPagesTest, TheKindIsDecidedByTheBytes) {
     EXPECT_THAT(r.page, HasSubstr("E=" + std::to_string(c.code) + "|")) << c.atid << " " << c.name;
     EXPECT_EQ(Stored().size(), c.code == 0 ? 1u : 0u) << c.atid << " " << c.name;
     if (c.code != 0) {
+      // A listed path outside the store gives no download reference.
+      if (std::string(c.atid) == "bg1") EXPECT_THAT(r.page, HasSubstr("|B=old.png|D=|S=1|"));
       EXPECT_EQ(root.Read("tmp/alice_1_BG.dat"), "old.png;/x;1;1\n");
       EXPECT_EQ(root.Read("tmp/alice_1_BS.dat"), "old.wav;/x;1;1\n");
     }
@@ -351,6 +353,14 @@ TEST_F(MediaPagesTest, SourcesAndWebAddresses) {
     EXPECT_THAT(Post(f).page, HasSubstr(c.page)) << c.atid << " " << c.url;
     EXPECT_TRUE(Stored().empty()) << c.url;
     EXPECT_THAT(root.Read("tmp/alice_1_BG.dat"), MatchesRegex("pic\\.gif;.*;70;0\n"));
+  }
+  // A fetched file over the size limit does not stay in the store.
+  root.Site("Level0.AttachSizeKB = 0");
+  for (const char* atid : {"bg1", "img1"}) {
+    Multipart f;
+    f.Field("atid", atid).Field("newfile2", url);
+    EXPECT_THAT(Post(f).page, HasSubstr("E=2|")) << atid;
+    EXPECT_TRUE(Stored().empty()) << atid;
   }
   for (const auto& e : fs::directory_iterator(root.Path("tmp"))) {
     EXPECT_THAT(e.path().filename().string(), MatchesRegex("alice_1_B[GS]\\.dat"));
