@@ -6,6 +6,7 @@
 
 #include "attachdesk/attachdesk.h"
 #include "attachdesk/handlers.h"
+#include "attachdesk/media.h"
 #include "attachdesk/state.h"
 #include "common/attach/attach_list.h"
 #include "common/intake/compose_id.h"
@@ -54,9 +55,13 @@ int AD_Main() {
   if (!d.cpid.empty()) st.cpid = std::string(d.cpid);
   switch (d.mode) {
     case Mode::kBackground:
+      AD_BackgroundMain();
+      return 1;
     case Mode::kBacksound:
+      AD_BacksoundMain();
+      return 1;
     case Mode::kImage:
-      PrintStatusAnswer("501 Not Implemented", "This page is not available yet.");
+      AD_ImageMain();
       return 1;
     default:
       attach_main();

@@ -185,6 +185,40 @@ PY
   grep -q ' PASS$' "$txt"
 }
 
+# bench_shell_rounds NAME ENV_ARRAY -- SUBJECT... -- FLOOR...: for benchmarks
+# whose programs read a large request body on stdin: hyperfine runs each
+# command through its shell (and subtracts the shell's start), BENCH_ROUNDS
+# times with the order alternating, with a tenth of BENCH_RUNS (at least 10)
+# and at most 3 warm-up runs, and exactly the environment in the array named
+# ENV_ARRAY. SUBJECT and FLOOR are hyperfine arguments (--command-name,
+# --prepare, the command). Sets bench_jsons to the rounds' JSON files,
+# $BENCH_OUT/NAME.<round>.json; bench_load to the load average before.
+bench_shell_rounds() {
+  local name=$1
+  local -n bench_env=$2
+  shift 2
+  [ "${1:-}" = "--" ] && shift
+  local subject=() floor=()
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do subject+=("$1"); shift; done
+  [ $# -gt 0 ] && shift
+  floor=("$@")
+  rm -f "$BENCH_OUT/$name".*.json
+  bench_load=$(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || echo unknown)
+  local runs=$((BENCH_RUNS / 10 > 10 ? BENCH_RUNS / 10 : 10))
+  local warmup=$((BENCH_WARMUP < 3 ? BENCH_WARMUP : 3))
+  local round json order
+  bench_jsons=()
+  for round in $(seq 1 "$BENCH_ROUNDS"); do
+    json=$BENCH_OUT/$name.$round.json
+    if [ $((round % 2)) -eq 1 ]; then order=("${subject[@]}" "${floor[@]}")
+    else order=("${floor[@]}" "${subject[@]}"); fi
+    env -i "${bench_env[@]}" hyperfine --style basic --output=null \
+      --warmup "$warmup" --runs "$runs" --export-json "$json" "${order[@]}" >&2 ||
+      bench_fail "hyperfine failed for $name"
+    bench_jsons+=("$json")
+  done
+}
+
 names=("$@")
 if [ ${#names[@]} -eq 0 ]; then
   for script in "$top"/bench/*.sh; do

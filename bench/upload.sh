@@ -99,28 +99,17 @@ cat_peak=$(<"$root/peak")
 rm -f "$root/copy.bin"
 
 txt=$BENCH_OUT/upload.txt
-rm -f "$txt" "$BENCH_OUT"/upload.*.json
-load=$(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || echo unknown)
-runs=$((BENCH_RUNS / 10 > 10 ? BENCH_RUNS / 10 : 10))
-warmup=$((BENCH_WARMUP < 3 ? BENCH_WARMUP : 3))
+rm -f "$txt"
 a=(--command-name attachdesk --prepare "find $(printf '%q' "$root/tmp") -mindepth 1 -delete"
    "$(printf 'exec %q <%q' "$attachdesk" "$root/body.bin")")
 b=(--command-name cat --prepare "rm -f $(printf '%q' "$root/copy.bin")"
    "$(printf 'exec cat %q >%q' "$root/file.bin" "$root/copy.bin")")
-jsons=()
-for round in $(seq 1 "$BENCH_ROUNDS"); do
-  json=$BENCH_OUT/upload.$round.json
-  if [ $((round % 2)) -eq 1 ]; then order=("${a[@]}" "${b[@]}"); else order=("${b[@]}" "${a[@]}"); fi
-  env -i "${cgi_env[@]}" hyperfine --style basic --output=null \
-    --warmup "$warmup" --runs "$runs" --export-json "$json" "${order[@]}" >&2 ||
-    bench_fail "hyperfine failed for upload"
-  jsons+=("$json")
-done
+bench_shell_rounds upload cgi_env -- "${a[@]}" -- "${b[@]}"
 clean_tmp
 rm -f "$root/copy.bin"
 
-python3 - "$upload_target" "$load" "$upload_bytes" "$body_size" "$upload_peak" "$cat_peak" \
-  "$upload_mem_factor" "$upload_mem_extra_kb" "${jsons[@]}" >"$txt" <<'PY'
+python3 - "$upload_target" "$bench_load" "$upload_bytes" "$body_size" "$upload_peak" "$cat_peak" \
+  "$upload_mem_factor" "$upload_mem_extra_kb" "${bench_jsons[@]}" >"$txt" <<'PY'
 import json, os, statistics, sys
 target, load = float(sys.argv[1]), sys.argv[2]
 size, body_size, peak, cat_peak = (int(x) for x in sys.argv[3:7])

@@ -2,67 +2,30 @@
 // and writes it again: every load stays inside its slots, every written line
 // reads back as one record equal to what was written, and the second file is
 // byte for byte the first.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "common/attach/attach_list.h"
+#include "fuzz_files.h"
 
 namespace {
 
-struct Dir {
-  std::string path;
-  Dir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/attach_list_fuzz.XXXXXX";
-    if (mkdtemp(tmpl.data()) == nullptr) std::abort();
-    path = tmpl;
-  }
-  ~Dir() {
-    for (const char* f : {"/in.dat", "/out1.dat", "/out2.dat"}) unlink((path + f).c_str());
-    rmdir(path.c_str());
-  }
-  std::string File(const char* name) const { return path + "/" + name; }
-};
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "attach_list_fuzz: %s\n", what);
-    std::abort();
-  }
-}
-
-template <std::size_t N>
-bool Terminated(const char (&field)[N]) {
-  return strnlen(field, N) < N;
-}
+using fuzz_support::Check;
+using fuzz_support::Slurp;
+using fuzz_support::Terminated;
 
 AttachTable first;  // the table as loaded from the input
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static Dir dir;
+  static fuzz_support::TempDir dir("attach_list_fuzz");
   const std::string in = dir.File("in.dat"), out1 = dir.File("out1.dat"),
                     out2 = dir.File("out2.dat");
-  {
-    std::ofstream f(in, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  }
+  fuzz_support::WriteInput(in, data, size);
 
   const int n = ATT_ListRead(in);
   Check(n >= 0 && n <= kAttachTableSize && n == ATT_Table().count, "load count");

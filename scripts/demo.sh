@@ -25,6 +25,7 @@ die() { echo "demo: $*" >&2; exit 1; }
 
 [ -x "$bin/attachdesk" ] || die "$bin/attachdesk is missing: run ./dev build first"
 [ -x "$bin/attachtool" ] || die "$bin/attachtool is missing: run ./dev build first"
+[ -x "$bin/filedownload" ] || die "$bin/filedownload is missing: run ./dev build first"
 [ -f "$lib/libtav_clamd.so" ] || die "$lib/libtav_clamd.so is missing: run ./dev build first"
 command -v lighttpd >/dev/null || die "lighttpd is not installed (./dev demo installs it)"
 case $port in '' | *[!0-9]*) die "PORT must be a number" ;; esac
@@ -99,6 +100,10 @@ WEBMAIL_ROOT=$root "$bin/attachtool" compile-magic
 # Symbolic links, so a rebuild is served without running this script again.
 programs=(attachdesk)
 ln -s "$bin/attachdesk" "$demo/cgi-bin/attachdesk"
+# The download program's stand-in serves the hashed store (backgrounds and
+# inline images) read-only: images and sounds only, typed by their bytes.
+ln -s "$bin/filedownload" "$demo/cgi-bin/filedownload"
+programs+=(filedownload)
 if [ -x "$bin/uploadsend" ]; then
   ln -s "$bin/uploadsend" "$demo/cgi-bin/uploadsend"
   programs+=(uploadsend)
@@ -191,6 +196,16 @@ code{background:#eef2f7;padding:0 4px;border-radius:3px}
 </section>
 
 <section>
+<h2>An HTML message with a background and pictures</h2>
+<p>Choose a background image and a background sound, and insert pictures into the text; each opens its window (a stand-in for the compose page's).</p>
+<div id=html_body contenteditable=true aria-label="HTML message" style="min-height:8em;padding:8px;border:1px solid #9fb3c8;border-radius:6px;background-color:#fff">Hello,<br><br></div>
+<p id=sound_line hidden>Background sound: <span id=sound_name></span> <audio id=sound controls></audio></p>
+<p><a class=button href="/cgi-bin/attachdesk?atid=bg1234&amp;init=1" onclick="return openDesk(this.href, 'background')">Background image</a>
+<a class=button href="/cgi-bin/attachdesk?atid=bs1234&amp;init=1" onclick="return openDesk(this.href, 'backsound')">Background sound</a>
+<a class=button href="/cgi-bin/attachdesk?atid=img1234&amp;init=1" onclick="return openDesk(this.href, 'image')">Insert a picture</a></p>
+</section>
+
+<section>
 <h2>New message with attachments</h2>
 <p>A fresh compose window: the files go to a new list and, when all were accepted, the answer hands the list to the compose program (a stand-in here).</p>
 <form method=post enctype="multipart/form-data" action="/cgi-bin/attachdesk">
@@ -201,9 +216,35 @@ code{background:#eef2f7;padding:0 4px;border-radius:3px}
 </section>
 </main>
 <script>
-function openDesk(url) {
-  var w = window.open(url, 'attachdesk', 'width=640,height=720');
+function openDesk(url, name) {
+  var w = window.open(url, name || 'attachdesk', 'width=640,height=720');
   return !w;
+}
+// Called by the background, sound and image windows of the HTML message.
+var layouts = ['repeat', 'no-repeat', 'no-repeat'];
+function setBackgroundImage(url, name, type) {
+  var body = document.getElementById('html_body');
+  body.style.backgroundImage = url ? 'url("' + url.replace(/["\\]/g, '\\$&') + '")' : '';
+  body.style.backgroundRepeat = layouts[type] || 'repeat';
+  body.style.backgroundPosition = 'center';
+  body.style.backgroundSize = type === 2 ? 'cover' : '';
+  body.dataset.background = name || '';
+}
+function setBackgroundSound(url, name, type) {
+  var sound = document.getElementById('sound');
+  document.getElementById('sound_line').hidden = !url;
+  document.getElementById('sound_name').textContent = name || '';
+  if (url) sound.src = url; else sound.removeAttribute('src');
+  sound.loop = type === 1;
+}
+function insertImage(url, options) {
+  var img = document.createElement('img');
+  img.src = url;
+  img.alt = options && options.alt || '';
+  if (options && options.width) img.width = options.width;
+  if (options && options.height) img.height = options.height;
+  img.style.maxWidth = '100%';
+  document.getElementById('html_body').appendChild(img);
 }
 // Called by the attachment window in insert mode.
 function insertText(text) {

@@ -7,7 +7,8 @@
 #include <cstring>
 #include <limits>
 
-#include "common/attach/list_lines.h"
+#include "common/attach/list_text.h"
+#include "common/attach/tmp_path.h"
 #include "host/account/session.h"
 #include "host/base/ascii.h"
 #include "host/files/files.h"
@@ -34,8 +35,7 @@ bool ParseLine(char* line, UploadRecord& rec) {
   *before = '\0';
   std::string_view name(line);
   std::string_view path(before + 1);
-  std::int32_t size = 0;
-  if (!ParseListInt32(last + 1, size)) size = 0;  // no digits read as 0, as atoi does
+  std::int32_t size = list_text::ParseInt32(last + 1);  // no digits read as 0, as atoi does
   // A negative size would lower the import's running total and let files
   // past the size limit.
   if (name.empty() || size < 0) return false;
@@ -71,8 +71,7 @@ UploadTable& UPL_Table() {
 
 int UPL_Number(std::string_view cpid) {
   std::string text(cpid.substr(0, 32));  // more digits than an int holds change nothing
-  std::int32_t value = 0;
-  return ParseListInt32(text.c_str(), value) ? value : 0;
+  return list_text::ParseInt32(text.c_str());
 }
 
 const std::string& UPL_ListPath(int number) {
@@ -93,7 +92,7 @@ bool UPL_PathBelowTmp(std::string_view path) {
 int UPL_ListRead(const std::string& path) {
   UploadTable& table = UPL_Table();
   table.count = 0;
-  ReadListLines(path, [&table](char* line) {
+  list_text::ReadListLines(path, [&table](char* line) {
     if (ParseLine(line, table.records[table.count])) ++table.count;
     return table.count < kUploadTableSize;
   });

@@ -21,7 +21,8 @@
 #include <string_view>
 #include <vector>
 
-#include "common/attach/list_lines.h"
+#include "common/attach/list_text.h"
+#include "common/attach/tmp_path.h"
 #include "host/account/session.h"
 #include "host/base/ascii.h"
 #include "host/charset/charset.h"
@@ -30,115 +31,10 @@
 
 namespace {
 
-// When text[0, end) ends with the opening of a numeric character reference,
-// "&#" or "&#x" / "&#X" followed by at least one hex digit, answers the
-// position of its "&"; else -1. A ";" placed at `end` would close that
-// reference.
-long RefOpeningBefore(const char* text, std::size_t end) {
-  std::size_t j = end;
-  while (j > 0 && ascii::IsHexDigit(static_cast<unsigned char>(text[j - 1]))) --j;
-  if (j == end) return -1;  // no digit directly before
-  if (j >= 2 && text[j - 1] == '#' && text[j - 2] == '&') return static_cast<long>(j - 2);
-  if (j >= 3 && (text[j - 1] == 'x' || text[j - 1] == 'X') && text[j - 2] == '#' &&
-      text[j - 3] == '&') {
-    return static_cast<long>(j - 3);
-  }
-  return -1;
-}
-
-// The length of the UTF-8 sequence starting at text[i] when it is complete
-// and well formed in its lead and continuation bytes; 1 otherwise, so that
-// stray bytes are taken one at a time.
-std::size_t Utf8Length(std::string_view text, std::size_t i) {
-  unsigned char c = static_cast<unsigned char>(text[i]);
-  std::size_t n = c >= 0xF0 && c <= 0xF7 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-  if (c >= 0xF8) n = 1;
-  if (n == 1 || i + n > text.size()) return 1;
-  for (std::size_t k = 1; k < n; ++k) {
-    if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 1;
-  }
-  return n;
-}
-
-enum class FieldKind { kText, kPath };
-
-// Copies `text` into `out` (`size` bytes, NUL-terminated) so that the field
-// reads back from a list line exactly as copied:
-//   - control bytes become "_";
-//   - a ";" that does not close a numeric character reference becomes
-//     "&#59;" in a text field and "_" in a path (a path names a file; a
-//     reference in it would name another file just as well, and "_" keeps its
-//     length);
-//   - the field may not end with an unclosed "&#digits", whose following
-//     separator would be taken for the closing ";": its "&" becomes "&#38;"
-//     in a text field ("_" in a path), or, when that does not fit, the
-//     unclosed reference is dropped.
-// The cut at size - 1 bytes falls between whole characters and never inside
-// an "&#59;". Answers the length.
-std::size_t SanitiseField(char* out, std::size_t size, std::string_view text, FieldKind kind) {
-  if (size == 0) return 0;
-  const std::size_t cap = size - 1;
-  std::size_t len = 0;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    const char* piece = &text[i];
-    std::size_t piece_len = 1;
-    std::size_t used = 1;
-    if (ascii::IsControl(c)) {
-      piece = "_";
-    } else if (c == ';' && RefOpeningBefore(out, len) < 0) {
-      piece = kind == FieldKind::kText ? "&#59;" : "_";
-      piece_len = kind == FieldKind::kText ? 5 : 1;
-    } else if (c >= 0x80) {
-      piece_len = used = Utf8Length(text, i);
-    }
-    if (len + piece_len > cap) break;
-    std::memcpy(out + len, piece, piece_len);
-    len += piece_len;
-    i += used;
-  }
-  for (;;) {
-    long amp = RefOpeningBefore(out, len);
-    if (amp < 0) break;
-    const auto at = static_cast<std::size_t>(amp);
-    if (kind == FieldKind::kPath) {
-      out[at] = '_';
-      break;
-    }
-    if (len + 4 <= cap) {
-      std::memmove(out + at + 5, out + at + 1, len - at - 1);
-      std::memcpy(out + at, "&#38;", 5);
-      len += 4;
-      break;
-    }
-    len = at;  // the text before it may end with another opening: look again
-  }
-  out[len] = '\0';
-  return len;
-}
-
-// Copies a field read from a line into its slot, cut to size - 1 bytes at a
-// character boundary when the cut would fall inside a UTF-8 sequence.
-void CopyCut(char* out, std::size_t size, std::string_view text) {
-  std::size_t n = text.size();
-  if (n > size - 1) {
-    n = size - 1;
-    std::size_t k = n;
-    while (k > 0 && n - k < 3 && (static_cast<unsigned char>(text[k]) & 0xC0) == 0x80) --k;
-    if (k < n && static_cast<unsigned char>(text[k]) >= 0xC0 && k + Utf8Length(text, k) > n) n = k;
-  }
-  std::memcpy(out, text.data(), n);
-  out[n] = '\0';
-}
-
-// Base-10 value of the leading digits (after blanks and a sign), clamped to
-// the int32 range; 0 when there are none.
-std::int32_t ParseInt32(const char* s) {
-  std::int32_t value = 0;
-  ParseListInt32(s, value);
-  return value;
-}
+using list_text::CopyCut;
+using list_text::FieldKind;
+using list_text::ParseInt32;
+using list_text::RefRule;
 
 // Cuts the last field off `line` at its separator; null when there is none.
 char* CutLastField(char* line) {
@@ -180,7 +76,8 @@ std::string_view FieldText(const char (&field)[N]) {
 
 void AppendField(std::string& out, std::string_view text, std::size_t size, FieldKind kind) {
   char buf[256];
-  SanitiseField(buf, size < sizeof buf ? size : sizeof buf, text, kind);
+  list_text::SanitiseField(buf, size < sizeof buf ? size : sizeof buf, text, kind,
+                           RefRule::kAttach);
   out += buf;
   out += ';';
 }
@@ -225,17 +122,18 @@ const std::string& ATT_ListPath(const char* cpid) {
 char* ATT_LastSeparator(char* text) {
   if (text == nullptr) return nullptr;
   for (std::size_t i = std::strlen(text); i > 0; --i) {
-    if (text[i - 1] == ';' && RefOpeningBefore(text, i - 1) < 0) return text + i - 1;
+    if (text[i - 1] == ';' && list_text::RefOpeningBefore(text, i - 1, RefRule::kAttach) < 0) {
+      return text + i - 1;
+    }
   }
   return nullptr;
 }
 
-// Lines longer than 1023 bytes are skipped whole (ReadListLines).
 int ATT_ListRead(const std::string& path) {
   AttachTable& table = ATT_Table();
   table.count = 0;
   RemovedFiles().clear();
-  ReadListLines(path, [&table](char* line) {
+  list_text::ReadListLines(path, [&table](char* line) {
     if (ParseLine(line, table.records[table.count])) ++table.count;
     return table.count < kAttachTableSize;
   });
@@ -295,22 +193,7 @@ int ATT_ListWrite(const std::string& path) {
     text += number;
   }
 
-  const std::string temp = path + ".tmp." + std::to_string(getpid());
-  const int flags = O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC;
-  int fd = open(temp.c_str(), flags, 0600);
-  if (fd < 0 && errno == EEXIST) {
-    // Left behind by an earlier process that had this id and died: no live
-    // process other than this one uses the name.
-    unlink(temp.c_str());
-    fd = open(temp.c_str(), flags, 0600);
-  }
-  if (fd < 0) return -1;
-  bool ok = WriteAll(fd, text.data(), text.size());
-  if (close(fd) != 0) ok = false;
-  if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
-    unlink(temp.c_str());
-    return -1;
-  }
+  if (list_text::ReplaceListFile(path, text) != 0) return -1;
   DeleteRemovedFiles();
   return count;
 }
@@ -342,5 +225,5 @@ int ATT_HasCharset() {
 
 void ATT_SetField(char* field, std::size_t size, std::string_view text) {
   if (field == nullptr || size == 0) return;
-  SanitiseField(field, size, text, FieldKind::kText);
+  list_text::SanitiseField(field, size, text, FieldKind::kText, RefRule::kAttach);
 }

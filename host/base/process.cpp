@@ -34,6 +34,7 @@ CgiEnv Read() {
   e.request_method = Get("REQUEST_METHOD");
   if (e.request_method.empty()) e.request_method = "GET";
   e.query_string = Get("QUERY_STRING");
+  e.path_info = Get("PATH_INFO");
   e.content_type = Get("CONTENT_TYPE");
   e.content_length = Get("CONTENT_LENGTH");
   e.remote_user = Get("REMOTE_USER");

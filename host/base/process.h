@@ -13,6 +13,7 @@ namespace host {
 struct CgiEnv {
   std::string request_method;   // REQUEST_METHOD, "GET" when unset
   std::string query_string;     // QUERY_STRING
+  std::string path_info;        // PATH_INFO: the URL path after the program's name
   std::string content_type;     // CONTENT_TYPE
   std::string content_length;   // CONTENT_LENGTH as sent (may be empty)
   std::string remote_user;      // REMOTE_USER, set by the web server's authentication

@@ -106,6 +106,9 @@ TEST_F(AttachdeskTest, ModesFollowTheAtidWord) {
   List("1234", 1);
   List("compose7", 1);
   List("b", 1);
+  root.Write("httpd/template/en/background.dat", "BG:$atid");
+  root.Write("httpd/template/en/backsound.dat", "BS:$atid");
+  root.Write("httpd/template/en/imageadd.dat", "IMG:$atid");
   struct Case {
     const char* atid;
     int status;
@@ -115,9 +118,9 @@ TEST_F(AttachdeskTest, ModesFollowTheAtidWord) {
       {"b", 0, "N=1"},                   // shorter than every mode word
       {"insert1234", 0, "|INS|"},        // insert mode, identifier 1234
       {"1234", 0, "|NINS|"},
-      {"bg1234", 1, "501 Not Implemented"},
-      {"bs1234", 1, "501 Not Implemented"},
-      {"img1234", 1, "501 Not Implemented"},
+      {"bg1234", 0, "BG:bg1234"},
+      {"bs1234", 0, "BS:bs1234"},
+      {"img1234", 1, "IMG:img1234"},  // the image page returns to the entry
   };
   for (const Case& c : cases) {
     CgiResult r = Get(std::string("atid=") + c.atid);

@@ -14,19 +14,17 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const { chromium } = require('playwright-core');
+const { basic, launch, screenshots } = require('./support.js');
 
 const base = process.env.E2E_BASE_URL || 'http://127.0.0.1:8080';
 const countLimit = Number(process.env.E2E_COUNT_LIMIT || 4);
 const requestMaxKB = Number(process.env.E2E_REQUEST_MAX_KB || 4096);
 const out = process.env.E2E_OUT || path.join(os.tmpdir(), 'attachdesk-e2e');
 const shots = path.join(out, 'screenshots');
-const executablePath = process.env.E2E_CHROMIUM || '/usr/bin/chromium';
 const stepTimeout = 30000;
 
 const atid = 'e2e' + Date.now();
 const windowUrl = `${base}/cgi-bin/attachdesk?atid=${atid}`;
-const basic = (user) => 'Basic ' + Buffer.from(`${user}:${user}`).toString('base64');
 
 // The anti-virus test file, built here so that no file of the repository
 // carries it.
@@ -46,16 +44,9 @@ function binaryFile(name, size) {
 let context;
 let page;
 let profile;
-let shotNumber = 0;
 let failedStep = null;
 
-async function screenshot(target, name) {
-  shotNumber += 1;
-  const file = path.join(shots, `${String(shotNumber).padStart(2, '0')}-${name}.png`);
-  await target.screenshot({ path: file, fullPage: true }).catch((e) => {
-    console.error(`screenshot ${file} failed: ${e.message}`);
-  });
-}
+const screenshot = screenshots(shots, '');
 
 // One step of the walk through the window; after a failure the rest are
 // skipped, since each builds on the list the ones before left.
@@ -187,18 +178,9 @@ async function assertNoTemplateLeftovers(target) {
 }
 
 before(async () => {
-  fs.rmSync(shots, { recursive: true, force: true });
+  // run.sh empties the folder: the other test files write there too.
   fs.mkdirSync(shots, { recursive: true });
-  profile = fs.mkdtempSync(path.join(out, 'profile-'));
-  context = await chromium.launchPersistentContext(profile, {
-    executablePath,
-    headless: true,
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-    extraHTTPHeaders: { Authorization: basic('alice') },
-    viewport: { width: 900, height: 1000 },
-    timeout: 60000,
-  });
+  ({ context, profile } = await launch(out, 'profile-', 'alice'));
   context.setDefaultTimeout(stepTimeout);
   page = context.pages()[0] || (await context.newPage());
   page.on('pageerror', (e) => console.error(`page script error: ${e.message}`));

@@ -5,11 +5,11 @@
 #   tests/e2e/run.sh
 # Starts a demo of its own (scripts/demo.sh with DEMO_DIR=build/e2e/demo, a free
 # port, its own clamd), installs playwright-core into build/e2e/node/ from the
-# committed lock file, runs attach_window.test.js with node's test runner and
-# stops the demo however the test ends; compose_send.test.js drives the
-# compose/send page the same way. Screenshots of every step go to
-# build/e2e/screenshots/ (and screenshots-compose/), the demo's output to
-# build/e2e/demo.log.
+# committed lock file, runs attach_window.test.js, media_pages.test.js (the
+# background, sound and image windows) and compose_send.test.js (the
+# compose/send page) with node's test runner and stops the demo however the
+# test ends. Screenshots of every step go to build/e2e/screenshots/ (and
+# screenshots-compose/), the demo's output to build/e2e/demo.log.
 #
 # Environment:
 #   AD_BUILD         build folder holding bin/ and lib/ (default build/)
@@ -85,7 +85,7 @@ printf '\n# Added by tests/e2e/run.sh\nAttachCountLimit = %s\nRequestMaxKB = %s\
 # In the background, so that a signal to this script is handled at once.
 E2E_BASE_URL=$base E2E_OUT=$out E2E_COUNT_LIMIT=$count_limit E2E_REQUEST_MAX_KB=$request_max_kb \
   NODE_PATH=$node_dir/node_modules \
-  node --test --test-reporter=spec "$here/attach_window.test.js" "$here/compose_send.test.js" </dev/null &
+  node --test --test-reporter=spec "$here/attach_window.test.js" "$here/media_pages.test.js" "$here/compose_send.test.js" </dev/null &
 test_pid=$!
 status=0
 wait "$test_pid" || status=$?
