@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "common/mime/content_type.h"
+#include "host/base/process.h"
 #include "host/base/strings.h"
 #include "host/files/files.h"
 #include "host/files/root.h"
@@ -16,8 +17,14 @@ struct Table {
   std::vector<DC_Type> types;
 };
 
+// Kept for the process; a test's new root forgets it.
 Table& TheTable() {
   static Table table;
+  static bool hooked = false;
+  if (!hooked) {
+    hooked = true;
+    host::OnReloadEnv([] { TheTable() = Table{}; });
+  }
   return table;
 }
 

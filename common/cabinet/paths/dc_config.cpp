@@ -1,25 +1,28 @@
 #include "common/cabinet/paths/dc_config.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 
 #include "host/account/account.h"
 #include "host/account/session.h"
+#include "host/base/process.h"
 #include "host/base/strings.h"
-#include "host/base/unique_fd.h"
 #include "host/cgi/cgi_request.h"
 #include "host/files/files.h"
 #include "host/files/root.h"
 
 namespace {
 
+// Kept for the process; a test's new root forgets it.
 DC_Config& Record() {
   static DC_Config config;
+  static bool hooked = false;
+  if (!hooked) {
+    hooked = true;
+    host::OnReloadEnv([] { Record() = DC_Config{}; });
+  }
   return config;
 }
 
