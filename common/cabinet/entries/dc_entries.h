@@ -93,8 +93,8 @@ std::int64_t quota_check(std::string_view user_id);
 // ---- Link folders: a folder holding ".link" (the target base and path on
 // two lines) stands for the target.
 
-// Makes `name` in the folder a link to the target: 0; -1 when it exists or
-// cannot be made (or a text would break the file's lines); -3 for a refused
+// Makes `name` in the folder (made when missing) a link to the target: 0; -1
+// when it is a link already or cannot be made (or a text would break the file's lines); -3 for a refused
 // name.
 int DC_LinkCreate(std::string_view base, std::string_view dir, std::string_view name,
                   std::string_view target_base, std::string_view target_path);

@@ -1,7 +1,10 @@
 // Link folders: a folder holding ".link" stands for another folder, named by
 // a base and a path on the file's two lines.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "common/cabinet/entries/dc_entries.h"
 #include "common/cabinet/paths/dc_paths.h"
@@ -39,6 +42,7 @@ int DC_LinkCreate(std::string_view base, std::string_view dir, std::string_view 
   if (folder.empty()) return -1;
   if (!folder.ends_with('/')) folder += '/';
   folder.append(name);
+  if (mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) return -1;
   UniqueFd fd(open((folder + "/.link").c_str(),
                    O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0660));
   if (!fd.ok()) return -1;
