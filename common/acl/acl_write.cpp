@@ -133,6 +133,9 @@ ACL_Object Stored(const ACL_Object& object) {
 // 4 for an empty file, 5 when it is not there.
 int OpenObject(Edit& edit, const std::string& acl_path, std::string_view name,
                std::size_t& index) {
+  // A name that fills its field (a damaged record) could not be written back
+  // under the same name: such an object is not changed.
+  if (name.size() > 255) return kAclNotFound;
   if (int r = edit.Open(acl_path); r != kAclOk) return r;
   if (edit.records.empty()) return kAclEmptyFile;
   auto [at, found] = edit.Find(name);
@@ -174,6 +177,7 @@ int ACL_ObjectSet(MDS_Context* ctx, const std::string& acl_path, const ACL_Objec
     for (std::size_t i = index + 1; i < edit.records.size(); ++i) {
       std::string_view name = RecordName(edit.records[i]);
       if (stored.name.size() > 1 && !name.starts_with(prefix)) continue;
+      if (name.size() > 255) continue;  // a damaged name would be cut
       ACL_Object below = stored;
       below.name = std::string(name);
       edit.Put(i, below);
