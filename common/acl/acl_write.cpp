@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 
 #include "common/acl/acl_internal.h"
@@ -144,6 +145,20 @@ int OpenObject(Edit& edit, const std::string& acl_path, std::string_view name,
   return kAclOk;
 }
 
+// Changes the entries of one object: opens the file, finds the object (4 for
+// an empty file, 5 when it is not there), lets `change` edit it (a non-zero
+// answer stops there) and writes it back.
+int ChangeEntries(const std::string& acl_path, std::string_view name,
+                  const std::function<int(ACL_Object&)>& change) {
+  Edit edit;
+  std::size_t index = 0;
+  if (int r = OpenObject(edit, acl_path, name, index); r != kAclOk) return r;
+  ACL_Object object = edit.Object(index);
+  if (int r = change(object); r != kAclOk) return r;
+  edit.Put(index, object);
+  return edit.Commit();
+}
+
 }  // namespace
 
 int ACL_ObjectAdd(MDS_Context* ctx, const std::string& acl_path, const ACL_Object& object) {
@@ -200,52 +215,45 @@ int ACL_ObjectDel(const std::string& acl_path, std::string_view name) {
 int ACL_EntryAdd(MDS_Context* ctx, const std::string& acl_path, std::string_view name,
                  const ACL_Entry& entry) {
   if (int r = ACL_EntryCheck(ctx, entry); r != kAclOk) return r;
-  Edit edit;
-  std::size_t index = 0;
-  if (int r = OpenObject(edit, acl_path, name, index); r != kAclOk) return r;
-  ACL_Object object = edit.Object(index);
   ACL_Entry added = entry;
   added.access_id = added.access_id.substr(0, 63);
-  if (HasAccessId(object, added.access_id, object.entries.size())) return kAclExists;
-  // A record counts its entries in 16 bits: an object that holds the most
-  // takes no more.
-  if (object.entries.size() >= static_cast<std::size_t>(kAclMaxEntries)) return kAclExists;
-  object.entries.push_back(added);
-  edit.Put(index, object);
-  return edit.Commit();
+  return ChangeEntries(acl_path, name, [&](ACL_Object& object) {
+    if (HasAccessId(object, added.access_id, object.entries.size())) return kAclExists;
+    // A record counts its entries in 16 bits: an object that holds the most
+    // takes no more.
+    if (object.entries.size() >= static_cast<std::size_t>(kAclMaxEntries)) return kAclExists;
+    object.entries.push_back(added);
+    return kAclOk;
+  });
 }
 
 int ACL_EntryDel(const std::string& acl_path, std::string_view name, std::string_view access_id,
                  int index) {
   if (index < 0) return kAclBadIndex;
-  Edit edit;
-  std::size_t at = 0;
-  if (int r = OpenObject(edit, acl_path, name, at); r != kAclOk) return r;
-  ACL_Object object = edit.Object(at);
-  auto i = static_cast<std::size_t>(index);
-  if (i >= object.entries.size() || object.entries[i].access_id != access_id) return kAclNotFound;
-  object.entries.erase(object.entries.begin() + index);
-  edit.Put(at, object);
-  return edit.Commit();
+  return ChangeEntries(acl_path, name, [&](ACL_Object& object) {
+    auto i = static_cast<std::size_t>(index);
+    if (i >= object.entries.size() || object.entries[i].access_id != access_id) {
+      return kAclNotFound;
+    }
+    object.entries.erase(object.entries.begin() + index);
+    return kAclOk;
+  });
 }
 
 int ACL_EntryModify(MDS_Context* ctx, const std::string& acl_path, std::string_view name,
                     const ACL_Entry& entry, int index) {
   if (int r = ACL_EntryCheck(ctx, entry); r != kAclOk) return r;
   if (index < 0) return kAclBadIndex;
-  Edit edit;
-  std::size_t at = 0;
-  if (int r = OpenObject(edit, acl_path, name, at); r != kAclOk) return r;
-  ACL_Object object = edit.Object(at);
-  auto i = static_cast<std::size_t>(index);
-  if (i >= object.entries.size()) return kAclNotFound;
   ACL_Entry changed = entry;
   changed.access_id = changed.access_id.substr(0, 63);
-  if (changed.access_id != object.entries[i].access_id &&
-      HasAccessId(object, changed.access_id, i)) {
-    return kAclExists;
-  }
-  object.entries[i] = changed;
-  edit.Put(at, object);
-  return edit.Commit();
+  return ChangeEntries(acl_path, name, [&](ACL_Object& object) {
+    auto i = static_cast<std::size_t>(index);
+    if (i >= object.entries.size()) return kAclNotFound;
+    if (changed.access_id != object.entries[i].access_id &&
+        HasAccessId(object, changed.access_id, i)) {
+      return kAclExists;
+    }
+    object.entries[i] = changed;
+    return kAclOk;
+  });
 }

@@ -1,6 +1,5 @@
 // The public cabinet's ".acl" and ".acl.ext": reading, changing, the rights
 // of a user through the directory, damaged files and concurrent writers.
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "cabinet/cabinet_fixture.h"
 #include "common/acl/acl_object.h"
 #include "directory/directory_fixture.h"
 
@@ -238,27 +238,17 @@ TEST_F(AclFileTest, ConcurrentWritersLoseNothing) {
   ASSERT_EQ(ACL_ObjectAdd(ctx, path, Object("/shared", "alice", "", 0x0744)), 0);
   constexpr int kProcesses = 5;
   constexpr int kEach = 12;
-  std::vector<pid_t> children;
-  for (int p = 0; p < kProcesses; ++p) {
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      MdsSession dir(nullptr, nullptr);
-      int failures = dir.ok() ? 0 : 1;
-      for (int i = 0; i < kEach; ++i) {
-        std::string name = "/p" + std::to_string(p) + "_" + std::to_string(i);
-        if (ACL_ObjectAdd(dir.get(), path, Object(name, "alice", "", 0x0744)) != 0) ++failures;
-        if (ACL_EntryAdd(dir.get(), path, "/shared", Entry(name, kAclEverybody, 4)) != 0) ++failures;
-      }
-      _exit(failures == 0 ? 0 : 1);
+  int failed = cabinet_test::RunInProcesses(kProcesses, [&](int p) {
+    MdsSession dir(nullptr, nullptr);
+    int failures = dir.ok() ? 0 : 1;
+    for (int i = 0; i < kEach; ++i) {
+      std::string name = "/p" + std::to_string(p) + "_" + std::to_string(i);
+      if (ACL_ObjectAdd(dir.get(), path, Object(name, "alice", "", 0x0744)) != 0) ++failures;
+      if (ACL_EntryAdd(dir.get(), path, "/shared", Entry(name, kAclEverybody, 4)) != 0) ++failures;
     }
-    children.push_back(pid);
-  }
-  for (pid_t pid : children) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+    return failures == 0;
+  });
+  EXPECT_EQ(failed, 0);
   std::vector<std::string> names = Names();
   EXPECT_EQ(names.size(), static_cast<std::size_t>(1 + kProcesses * kEach));
   EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));

@@ -1,7 +1,6 @@
 // The grants file ".useracl": its layout, matching, the user's bits, batch
 // changes, damaged files and concurrent writers.
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -9,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "cabinet/cabinet_fixture.h"
 #include "common/acl/useracl.h"
 #include "support/test_root.h"
 
@@ -26,16 +26,8 @@ class UserAclTest : public testing::Test {
 
   // Adds grants to alice's file: resource, pattern, set, inherit, kind.
   void Grant(const std::string& resource, const std::string& pattern, int set, int inherit,
-             int kind = kMaclGrant) {
-    MACL_Handle h;
-    ASSERT_EQ(MACL_Open(h, path, kMaclCreate | kMaclReadWrite), 0);
-    MACL_Record r;
-    r.resource = resource;
-    r.access_id = pattern;
-    r.set_id = set;
-    r.inherit = static_cast<std::uint8_t>(inherit);
-    r.kind = static_cast<std::uint8_t>(kind);
-    ASSERT_EQ(MACL_RecordAdd(h, r, 0), 0);
+             std::uint8_t kind = kMaclGrant) {
+    cabinet_test::AddGrant("alice", resource, pattern, set, inherit, kind);
   }
 
   std::string Match(const std::string& resource, const std::string& user, int mode = 3) {
@@ -264,31 +256,21 @@ TEST_F(UserAclTest, DamagedLayouts) {
 TEST_F(UserAclTest, ConcurrentWritersLoseNothing) {
   constexpr int kProcesses = 6;
   constexpr int kEach = 40;
-  std::vector<pid_t> children;
-  for (int p = 0; p < kProcesses; ++p) {
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      int failures = 0;
-      for (int i = 0; i < kEach; ++i) {
-        MACL_Handle h;
-        if (MACL_Open(h, path, kMaclCreate | kMaclReadWrite) != 0) ++failures;
-        MACL_Record r;
-        r.resource = "/p" + std::to_string(p) + "/" + std::to_string(i);
-        r.access_id = "bob";
-        r.set_id = 2;
-        r.kind = kMaclGrant;
-        if (MACL_RecordAdd(h, r, 1) != 0) ++failures;
-      }
-      _exit(failures == 0 ? 0 : 1);
+  int failed = cabinet_test::RunInProcesses(kProcesses, [&](int p) {
+    int failures = 0;
+    for (int i = 0; i < kEach; ++i) {
+      MACL_Handle h;
+      if (MACL_Open(h, path, kMaclCreate | kMaclReadWrite) != 0) ++failures;
+      MACL_Record r;
+      r.resource = "/p" + std::to_string(p) + "/" + std::to_string(i);
+      r.access_id = "bob";
+      r.set_id = 2;
+      r.kind = kMaclGrant;
+      if (MACL_RecordAdd(h, r, 1) != 0) ++failures;
     }
-    children.push_back(pid);
-  }
-  for (pid_t pid : children) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+    return failures == 0;
+  });
+  EXPECT_EQ(failed, 0);
   MACL_Handle h;
   ASSERT_EQ(MACL_Open(h, path, kMaclReadOnlyHandle), 0);
   std::vector<MACL_Record> records;

@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "common/acl/acl_object.h"
-#include "common/acl/useracl.h"
+#include "cabinet/cabinet_fixture.h"
 #include "common/cabinet/permission/dc_permission.h"
 #include "host/files/files.h"
 #include "support/cgi_run.h"
@@ -54,7 +54,7 @@ class CabinetSourceTest : public testing::Test {
     symlink(root.Path("elsewhere").c_str(), root.Path("home/alice/dc/outdir").c_str());
     symlink("docs/a.txt", root.Path("home/alice/dc/alias.txt").c_str());
     mkfifo(root.Path("home/alice/dc/fifo").c_str(), 0600);
-    Grant("/shared", "bob");
+    cabinet_test::AddGrant("alice", "/shared", "bob", 2, 1);
     root.Write("public/dc/reports/q.txt", "quarter\n");
     root.Write("public/dc/reports/pay.txt", "pay\n");
     MdsSession dir(nullptr, nullptr);
@@ -67,18 +67,6 @@ class CabinetSourceTest : public testing::Test {
     closed.permission = 0x0700;
     ASSERT_EQ(ACL_ObjectAdd(dir.get(), root.Path("public/dc/.acl"), everyone), 0);
     ASSERT_EQ(ACL_ObjectAdd(dir.get(), root.Path("public/dc/.acl"), closed), 0);
-  }
-
-  void Grant(const std::string& resource, const std::string& who) {
-    MACL_Handle h;
-    ASSERT_EQ(MACL_Open(h, root.Path("home/alice/.useracl"), kMaclCreate | kMaclReadWrite), 0);
-    MACL_Record r;
-    r.resource = resource;
-    r.access_id = who;
-    r.set_id = 2;
-    r.kind = kMaclGrant;
-    r.inherit = 1;
-    ASSERT_EQ(MACL_RecordAdd(h, r, 0), 0);
   }
 
   CgiResult Get(const std::string& query, const std::string& user = "alice") {

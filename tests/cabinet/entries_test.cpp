@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "cabinet/cabinet_fixture.h"
 #include "common/acl/useracl.h"
 #include "common/cabinet/entries/dc_entries.h"
 #include "common/cabinet/entries/dc_finfo.h"
@@ -162,18 +163,7 @@ TEST_F(EntriesTest, DeleteNeedsTheWriteBit) {
   root.Write("home/alice/dc/docs/a.txt", "12345");
   root.Write("home/alice/dc/docs/.finfo", "a.txt\tA\n");
   root.Write("home/alice/dc/.quota", "5");
-  std::string path;
-  MACL_GetAclFile("alice", path);
-  MACL_Handle h;
-  ASSERT_EQ(MACL_Open(h, path, kMaclCreate | kMaclReadWrite), 0);
-  MACL_Record r;
-  r.resource = "/docs";
-  r.access_id = "bob";
-  r.set_id = 2;
-  r.kind = kMaclGrant;
-  r.inherit = 1;
-  ASSERT_EQ(MACL_RecordAdd(h, r, 0), 0);
-  MACL_Close(h);
+  cabinet_test::AddGrant("alice", "/docs", "bob", 2, 1);
   EXPECT_EQ(DC_Delete("bob", "*alice", "/docs", "a.txt"), kDcNoPermission);
   EXPECT_TRUE(root.Exists("home/alice/dc/docs/a.txt"));
   EXPECT_EQ(DC_Delete("alice", "alice", "/", "docs"), 0);

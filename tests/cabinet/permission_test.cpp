@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "common/acl/acl_object.h"
-#include "common/acl/useracl.h"
+#include "cabinet/cabinet_fixture.h"
 #include "common/cabinet/permission/dc_permission.h"
 #include "host/account/session.h"
 #include "support/test_root.h"
@@ -25,8 +25,8 @@ class PermissionTest : public testing::Test {
     root.Write("home/alice/dc/.finfo", "top.txt\tTop\n");
     root.Write("home/alice/dc/linked/.link", "@\n/\n");
     root.Write("home/alice/dc/linked/in.txt", "i");
-    Grant("alice", "/docs", "bob", 2, 1);
-    Grant("alice", "/flat", "bob", 3, 0);
+    cabinet_test::AddGrant("alice", "/docs", "bob", 2, 1);
+    cabinet_test::AddGrant("alice", "/flat", "bob", 3, 0);
     root.Write("etc/privileges.conf", "A10 - root1\nA10 d.example dadmin\n");
     root.Write("public/dc/reports/q.txt", "q");
     root.Write("domains/d.example/public/dc/x", "x");
@@ -38,21 +38,6 @@ class PermissionTest : public testing::Test {
     s.user_id = "bob";
     s.domain = "localhost";
     SetSessionForTest(s, Preference());
-  }
-
-  void Grant(const std::string& owner, const std::string& resource, const std::string& who,
-             int set, int inherit) {
-    std::string path;
-    MACL_GetAclFile(owner, path);
-    MACL_Handle h;
-    ASSERT_EQ(MACL_Open(h, path, kMaclCreate | kMaclReadWrite), 0);
-    MACL_Record r;
-    r.resource = resource;
-    r.access_id = who;
-    r.set_id = set;
-    r.kind = kMaclGrant;
-    r.inherit = static_cast<std::uint8_t>(inherit);
-    ASSERT_EQ(MACL_RecordAdd(h, r, 1), 0);
   }
 
   void Record(const std::string& base, const std::string& name, const std::string& owner,
