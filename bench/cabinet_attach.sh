@@ -7,8 +7,9 @@
 # user in the same run is the peer: both store a copy and list it.
 #   cabinet  GET  atid=1234&doc=1&dc_base=@&dir_path=/reports&name=file.bin
 #   upload   POST of the file in "newfile", the multipart body on stdin
-# Both run through hyperfine's shell (which it subtracts) with tmp/ emptied
-# before each run (hyperfine --prepare, not timed), with a tenth of
+# Both run through the same `sh -c` wrapper, which sets the request's
+# variables and standard input (hyperfine itself runs no shell), with tmp/
+# emptied before each run (hyperfine --prepare, not timed), a tenth of
 # BENCH_RUNS per round (at least 10) and at most 5 warm-up runs.
 # Target: the cabinet's mean at most 1.5 times the upload's.
 
@@ -107,8 +108,16 @@ input=/dev/null check_attach cabinet "${doc_env[@]}"
 input=$root/body.bin check_attach upload "${upload_env[@]}"
 echo "bench: both requests store and list the 1 MiB file"
 
-# hyperfine runs both in one environment: each command sets its own variables.
-env_words() { local w out=; for w in "$@"; do out+=" $(printf '%q' "$w")"; done; echo "$out"; }
+# Both run without hyperfine's shell, each through the same small wrapper
+# (sh sets the request's own variables and its standard input, then becomes
+# attachdesk), so what they share costs both alike and nothing is estimated.
+wrapper() { # stdin file, variables...
+  local input=$1; shift
+  local script="" w
+  for w in "$@"; do script+="$(printf '%q' "$w") "; done
+  script+="exec $(printf '%q' "$attachdesk") <$(printf '%q' "$input")"
+  printf 'sh -c %q' "$script"
+}
 txt=$BENCH_OUT/cabinet_attach.txt
 rm -f "$txt" "$BENCH_OUT"/cabinet_attach.*.json
 load=$(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || echo unknown)
@@ -116,15 +125,17 @@ runs=$((BENCH_RUNS / 10 > 10 ? BENCH_RUNS / 10 : 10))
 warmup=$((BENCH_WARMUP < 5 ? BENCH_WARMUP : 5))
 prepare="find $(printf '%q' "$root/tmp") -mindepth 1 -delete"
 a=(--command-name cabinet --prepare "$prepare"
-   "exec env -i$(env_words "${doc_env[@]}") $(printf '%q' "$attachdesk") </dev/null")
+   "$(wrapper /dev/null REQUEST_METHOD=GET "QUERY_STRING=${doc_env[-1]#QUERY_STRING=}")")
 b=(--command-name upload --prepare "$prepare"
-   "exec env -i$(env_words "${upload_env[@]}") $(printf '%q' "$attachdesk") <$(printf '%q' "$root/body.bin")")
+   "$(wrapper "$root/body.bin" REQUEST_METHOD=POST QUERY_STRING= \
+      "CONTENT_TYPE=multipart/form-data; boundary=$boundary" "CONTENT_LENGTH=$body_size")")
 jsons=()
 for round in $(seq 1 "$BENCH_ROUNDS"); do
   json=$BENCH_OUT/cabinet_attach.$round.json
   if [ $((round % 2)) -eq 1 ]; then order=("${a[@]}" "${b[@]}"); else order=("${b[@]}" "${a[@]}"); fi
-  hyperfine --style basic --output=null --warmup "$warmup" --runs "$runs" \
-    --export-json "$json" "${order[@]}" >&2 || bench_fail "hyperfine failed for cabinet_attach"
+  env -i "${base_env[@]}" hyperfine --shell=none --style basic --output=null --warmup "$warmup" \
+    --runs "$runs" --export-json "$json" "${order[@]}" >&2 ||
+    bench_fail "hyperfine failed for cabinet_attach"
   jsons+=("$json")
 done
 clean_tmp

@@ -31,7 +31,9 @@ std::string& TemplateDir() {
   return dir;
 }
 
+// A value as its field holds it: up to a NUL, at most 255 bytes.
 std::string Cut(std::string_view value) {
+  value = value.substr(0, value.find('\0'));
   return std::string(value.substr(0, kDcConfigField - 1));
 }
 

@@ -5,8 +5,9 @@
 // The file's lines set UserDC, Form, DirCache and QuotaFile: blanks are
 // dropped wherever they stand, the key is compared as a prefix, and the one
 // character after it separates it from the value ("UserDC=files" and
-// "UserDC = files" both set UserDC to "files"). A key the file lacks leaves
-// its field empty. Without a loaded configuration the defaults apply.
+// "UserDC = files" both set UserDC to "files"); a value ends at a NUL byte
+// and is cut at 255 bytes. A key the file lacks leaves its field empty.
+// Without a loaded configuration the defaults apply.
 #pragma once
 
 #include <string>
