@@ -26,16 +26,16 @@ enum Kind { kOwn = 1, kShared = 2, kSitePublic = 3, kDomainPublic = 4 };
 enum Message { kListed = 0, kMayNotRead = 1, kCannotOpen = 2, kNoCabinet = 3 };
 
 constexpr OML_Decl kDecls[] = {
-    {"$atid", OML_TEXT, ""},     {"$encatid", OML_TEXT, ""},    {"$ishtml", OML_TEXT, ""},
-    {"$auth", OML_TEXT, ""},     {"$dcargs", OML_TEXT, ""},     {"$dcbase", OML_TEXT, ""},
-    {"$encbase", OML_TEXT, ""},  {"$dcpath", OML_TEXT, ""},     {"$dcowner", OML_TEXT, ""},
-    {"$encparent", OML_TEXT, ""}, {"$encsite", OML_TEXT, "%40"}, {"$encown", OML_TEXT, ""},
-    {"$encdomain", OML_TEXT, ""}, {"$DCKIND", OML_SELECT, "0"},  {"$DCMSG", OML_SELECT, "0"},
-    {"$ifup", OML_BLOCK, "2"},   {"$ifdomain", OML_BLOCK, "2"}, {"$iffiles", OML_BLOCK, "2"},
-    {"$ifnofiles", OML_BLOCK, "2"}, {"$iffolders", OML_BLOCK, "2"},
-    {"$fname", OML_TEXT, ""},    {"$fvalue", OML_TEXT, ""},     {"$encfbase", OML_TEXT, ""},
-    {"$encfpath", OML_TEXT, ""}, {"$fsize", OML_TEXT, ""},      {"$ftime", OML_TEXT, ""},
-    {"$fdesc", OML_TEXT, ""},    {"$fid", OML_INT, "0"},
+    {"$atid", OML_TEXT, ""},        {"$encatid", OML_TEXT, ""},     {"$ishtml", OML_TEXT, ""},
+    {"$auth", OML_TEXT, ""},        {"$dcargs", OML_TEXT, ""},      {"$dcbase", OML_TEXT, ""},
+    {"$encbase", OML_TEXT, ""},     {"$dcpath", OML_TEXT, ""},      {"$dcowner", OML_TEXT, ""},
+    {"$encparent", OML_TEXT, ""},   {"$encsite", OML_TEXT, "%40"},  {"$encown", OML_TEXT, ""},
+    {"$encdomain", OML_TEXT, ""},   {"$DCKIND", OML_SELECT, "0"},   {"$DCMSG", OML_SELECT, "0"},
+    {"$ifup", OML_BLOCK, "2"},      {"$ifdomain", OML_BLOCK, "2"},  {"$iffiles", OML_BLOCK, "2"},
+    {"$ifnofiles", OML_BLOCK, "2"}, {"$iffolders", OML_BLOCK, "2"}, {"$fname", OML_TEXT, ""},
+    {"$fvalue", OML_TEXT, ""},      {"$encfbase", OML_TEXT, ""},    {"$encfpath", OML_TEXT, ""},
+    {"$fsize", OML_TEXT, ""},       {"$ftime", OML_TEXT, ""},       {"$fdesc", OML_TEXT, ""},
+    {"$fid", OML_INT, "0"},
 };
 
 std::string Text(const char* name) {

@@ -55,9 +55,9 @@ void AD_CabinetSource() {
     const auto length = static_cast<std::int64_t>(data.size());
     const std::string type = CT_Guess(data.data(), data.size(), name);
     auto store = [&](AttachRecord& record) {
-      std::string copy = StrPrintf("%s/%s_%s_A_%d_%d", host::TmpDir().c_str(),
-                                   session().user_id.c_str(), AD_GetState().cpid->c_str(),
-                                   in.pid, stored);
+      std::string copy =
+          StrPrintf("%s/%s_%s_A_%d_%d", host::TmpDir().c_str(), session().user_id.c_str(),
+                    AD_GetState().cpid->c_str(), in.pid, stored);
       if (intake::StoreCopy(copy, data.data(), length) != 0) return -1;
       ++stored;
       std::string shown_from(purename(name));

@@ -14,7 +14,9 @@ namespace {
 
 using fuzz_support::TheCabinetRoot;
 
-void Check(bool ok, const char* what) { fuzz_support::Check(ok, "acl_fuzz", what); }
+void Check(bool ok, const char* what) {
+  fuzz_support::Check(ok, "acl_fuzz", what);
+}
 
 }  // namespace
 

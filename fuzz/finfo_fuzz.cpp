@@ -16,7 +16,9 @@ namespace {
 
 using fuzz_support::TheCabinetRoot;
 
-void Check(bool ok, const char* what) { fuzz_support::Check(ok, "finfo_fuzz", what); }
+void Check(bool ok, const char* what) {
+  fuzz_support::Check(ok, "finfo_fuzz", what);
+}
 
 // The names of the description lines of a text, first ones first.
 std::vector<std::string> Names(std::string_view text) {

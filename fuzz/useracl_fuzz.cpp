@@ -12,14 +12,15 @@ namespace {
 
 using fuzz_support::TheCabinetRoot;
 
-void Check(bool ok, const char* what) { fuzz_support::Check(ok, "useracl_fuzz", what); }
+void Check(bool ok, const char* what) {
+  fuzz_support::Check(ok, "useracl_fuzz", what);
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto& root = TheCabinetRoot();
-  root.Put("home/alice/.useracl",
-           std::string_view(reinterpret_cast<const char*>(data), size));
+  root.Put("home/alice/.useracl", std::string_view(reinterpret_cast<const char*>(data), size));
   const std::string path = root.Path("home/alice/.useracl");
 
   std::vector<MACL_Record> before;

@@ -29,12 +29,12 @@
 inline constexpr int kAclOk = 0;
 inline constexpr int kAclReadError = 1;
 inline constexpr int kAclExists = 2;
-inline constexpr int kAclNoLock = 3;      // also "out of memory" for ACL_ObjectList
+inline constexpr int kAclNoLock = 3;  // also "out of memory" for ACL_ObjectList
 inline constexpr int kAclEmptyFile = 4;
 inline constexpr int kAclNotFound = 5;
 inline constexpr int kAclUnknownUser = 7;
 inline constexpr int kAclUnknownGroup = 8;
-inline constexpr int kAclBadIndex = 9;    // also "empty path"
+inline constexpr int kAclBadIndex = 9;  // also "empty path"
 
 // IDType of an entry.
 inline constexpr std::int16_t kAclUser = 1;
@@ -56,9 +56,9 @@ struct ACL_Entry {
 };
 
 struct ACL_Object {
-  std::string name;   // the cabinet path; 255 bytes at most
-  std::string owner;  // a user id, or a group id when it begins with "/"
-  std::string group;  // a group id
+  std::string name;             // the cabinet path; 255 bytes at most
+  std::string owner;            // a user id, or a group id when it begins with "/"
+  std::string group;            // a group id
   std::int32_t permission = 0;  // four groups of right bits 8 4 2 1, high to low:
                                 // group administrators, owner, group members, others
   std::int16_t room = static_cast<std::int16_t>(kAclMainEntries);
@@ -134,8 +134,7 @@ std::size_t ACL_DeclaredCount(std::string_view record);
 // MDSAP_UserInfoGet in the user's context.
 int MDS_PkgUserInfoGet(const char* user_id, UINFO& info);
 int MDS_PkgIsSiteAdmin(const char* user_id);
-int MDS_PkgUserPassUpdate(const char* user_id, const char* password, int is_hash,
-                          int no_password);
+int MDS_PkgUserPassUpdate(const char* user_id, const char* password, int is_hash, int no_password);
 int MDS_PkgUserCreate(const char* group, const char* user_id, const char* password, int level,
                       int is_hash, int no_password, const UINFO& info);
 // Whether the user belongs to the group whose mailing account is `account`

@@ -110,8 +110,8 @@ ACL_Object ACL_DecodeRecord(std::string_view bytes) {
   object.room = al::I16(bytes, 388);
   std::size_t held = std::min(ACL_DeclaredCount(bytes), kAclMainEntries);
   for (std::size_t i = 0; i < held; ++i) {
-    object.entries.push_back(DecodeEntry(bytes.substr(std::min(bytes.size(), 392 + i * kAclEntrySize),
-                                                      kAclEntrySize)));
+    object.entries.push_back(
+        DecodeEntry(bytes.substr(std::min(bytes.size(), 392 + i * kAclEntrySize), kAclEntrySize)));
   }
   return object;
 }

@@ -102,7 +102,7 @@ int ACL_EntryCheck(MDS_Context* ctx, const ACL_Entry& entry) {
       return user_exist(entry.access_id) ? kAclOk : kAclUnknownUser;
     case kAclGroup:
       return !entry.access_id.empty() && GroupExists(ctx, entry.access_id) ? kAclOk
-                                                                            : kAclUnknownGroup;
+                                                                           : kAclUnknownGroup;
     default:
       return kAclOk;
   }

@@ -76,7 +76,8 @@ struct Edit {
     std::string bytes;
     bytes.reserve(records.size() * kAclRecordSize);
     for (const std::string& r : records) bytes += r;
-    if (!WriteAt(fd.get(), 0, bytes) || ftruncate(fd.get(), static_cast<off_t>(bytes.size())) != 0) {
+    if (!WriteAt(fd.get(), 0, bytes) ||
+        ftruncate(fd.get(), static_cast<off_t>(bytes.size())) != 0) {
       return kAclReadError;
     }
     return kAclOk;
@@ -102,7 +103,8 @@ struct Edit {
       std::string_view record = std::string_view(ext).substr(at, kAclExtRecordSize);
       if (!ext_changed.count(std::string(RecordName(record)))) bytes += record;
     }
-    UniqueFd out(open(DC_AclExtName(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    UniqueFd out(
+        open(DC_AclExtName(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!out.ok() || !WriteAt(out.get(), 0, bytes) ||
         ftruncate(out.get(), static_cast<off_t>(bytes.size())) != 0) {
       return kAclReadError;
@@ -132,8 +134,7 @@ ACL_Object Stored(const ACL_Object& object) {
 
 // Opens the file and finds an object for an entry change: 0 with its index,
 // 4 for an empty file, 5 when it is not there.
-int OpenObject(Edit& edit, const std::string& acl_path, std::string_view name,
-               std::size_t& index) {
+int OpenObject(Edit& edit, const std::string& acl_path, std::string_view name, std::size_t& index) {
   // A name that fills its field (a damaged record) could not be written back
   // under the same name: such an object is not changed.
   if (name.size() > 255) return kAclNotFound;

@@ -59,8 +59,7 @@ int MDS_PkgIsSiteAdmin(const char* user_id) {
   return ctx.ok() ? MDSAP_IsSiteAdmin(ctx.get(), user_id) : -1;
 }
 
-int MDS_PkgUserPassUpdate(const char* user_id, const char* password, int is_hash,
-                          int no_password) {
+int MDS_PkgUserPassUpdate(const char* user_id, const char* password, int is_hash, int no_password) {
   UserContext ctx(user_id);
   return ctx.ok() ? MDSAP_UserPassUpdate(ctx.get(), user_id, password, is_hash, no_password) : -1;
 }

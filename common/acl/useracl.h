@@ -58,29 +58,29 @@ struct MACL_Header {
 };
 
 struct MACL_PrivSet {
-  std::string name;         // 255 bytes at most
+  std::string name;  // 255 bytes at most
   std::int32_t id = 0;
-  std::int32_t bits = 0;    // kMaclRead | kMaclWrite | kMaclManage
-  std::uint8_t cls = 0;     // kMaclSet...
-  std::uint8_t flags = 0;   // 0xff in the built-in sets
+  std::int32_t bits = 0;   // kMaclRead | kMaclWrite | kMaclManage
+  std::uint8_t cls = 0;    // kMaclSet...
+  std::uint8_t flags = 0;  // 0xff in the built-in sets
 };
 
 struct MACL_Record {
-  std::string resource;     // a cabinet directory path, 511 bytes at most
-  std::string access_id;    // a shell pattern on user ids, 255 bytes at most
+  std::string resource;   // a cabinet directory path, 511 bytes at most
+  std::string access_id;  // a shell pattern on user ids, 255 bytes at most
   std::int32_t set_id = 0;
-  std::uint8_t kind = 0;    // kMaclGrant or kMaclDeleted
-  std::uint8_t attr1 = 0;   // stored and compared only
+  std::uint8_t kind = 0;   // kMaclGrant or kMaclDeleted
+  std::uint8_t attr1 = 0;  // stored and compared only
   std::uint8_t attr2 = 0;
   std::uint8_t has_note = 0;
-  std::string note;         // 127 bytes at most
-  std::uint8_t inherit = 0; // non-zero: also covers the resources below
+  std::string note;          // 127 bytes at most
+  std::uint8_t inherit = 0;  // non-zero: also covers the resources below
 };
 
 // Flags of MACL_Open.
-inline constexpr int kMaclCreate = 1;     // create when missing (mode 0600)
+inline constexpr int kMaclCreate = 1;          // create when missing (mode 0600)
 inline constexpr int kMaclReadOnlyHandle = 2;  // every write answers -3
-inline constexpr int kMaclReadWrite = 4;  // read-write, exclusive lock
+inline constexpr int kMaclReadWrite = 4;       // read-write, exclusive lock
 inline constexpr int kMaclTruncate = 8;
 
 // An open ".useracl": the header as read, the descriptor (-1 when closed)

@@ -25,8 +25,8 @@ std::optional<std::uint64_t> FileSize(int fd) {
 std::optional<std::uint64_t> RecordsStart(const MACL_Handle& handle, std::uint64_t size) {
   // Without a header (an empty file opened for reading) there are no sets
   // and no records.
-  if (!handle.header_ok) return size < kMaclHeaderSize ? std::optional<std::uint64_t>(size)
-                                                       : std::nullopt;
+  if (!handle.header_ok)
+    return size < kMaclHeaderSize ? std::optional<std::uint64_t>(size) : std::nullopt;
   if (handle.header.blocks < 0) return std::nullopt;
   std::uint64_t start =
       kMaclHeaderSize + static_cast<std::uint64_t>(handle.header.blocks) * kMaclBlockSize;
@@ -43,8 +43,7 @@ std::optional<std::uint64_t> RecordCount(const MACL_Handle& handle) {
 }
 
 bool Writable(const MACL_Handle& handle) {
-  return handle.fd >= 0 && !(handle.flags & kMaclReadOnlyHandle) &&
-         (handle.flags & kMaclReadWrite);
+  return handle.fd >= 0 && !(handle.flags & kMaclReadOnlyHandle) && (handle.flags & kMaclReadWrite);
 }
 
 }  // namespace macl_internal
@@ -101,8 +100,8 @@ int ReadSetArea(MACL_Handle& handle, std::string& bytes) {
   if (handle.fd < 0) return kMaclBadArgument;
   std::optional<std::uint64_t> size = FileSize(handle.fd);
   if (!size || !RecordsStart(handle, *size)) return kMaclIoError;
-  std::uint64_t length = static_cast<std::uint64_t>(std::max(handle.header.blocks, 0)) *
-                         kMaclBlockSize;
+  std::uint64_t length =
+      static_cast<std::uint64_t>(std::max(handle.header.blocks, 0)) * kMaclBlockSize;
   if (!ReadAt(handle.fd, kMaclHeaderSize, length, bytes)) return kMaclIoError;
   return kMaclOk;
 }

@@ -30,10 +30,10 @@ int BatchChange(std::string_view owner_id, std::string_view selection, int subtr
   if (!start) return kMaclIoError;
   bool changed = false;
   ForEachRecord(handle, [&](std::uint64_t i, MACL_Record rec) {
-    bool selected = rec.resource == selection ||
-                    (subtree == 1 && rec.resource.size() > selection.size() &&
-                     std::string_view(rec.resource).starts_with(selection) &&
-                     rec.resource[selection.size()] == '/');
+    bool selected =
+        rec.resource == selection || (subtree == 1 && rec.resource.size() > selection.size() &&
+                                      std::string_view(rec.resource).starts_with(selection) &&
+                                      rec.resource[selection.size()] == '/');
     if (!selected) return true;
     change(rec);
     if (WriteAt(handle.fd, *start + i * kMaclRecordSize, MACL_EncodeRecord(rec))) {

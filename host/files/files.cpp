@@ -78,7 +78,8 @@ bool ReadAt(int fd, std::uint64_t offset, std::size_t size, std::string& out) {
 bool WriteAt(int fd, std::uint64_t offset, std::string_view data) {
   std::size_t done = 0;
   while (done < data.size()) {
-    ssize_t n = pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
+    ssize_t n =
+        pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       if (n == 0) errno = EIO;

@@ -54,7 +54,8 @@ class AclFileTest : public DirectoryTest {
 
 TEST_F(AclFileTest, ManyEntriesGoToTheExtension) {
   std::vector<ACL_Entry> entries;
-  for (int i = 0; i < 75; ++i) entries.push_back(Entry("user" + std::to_string(i), kAclEverybody, i));
+  for (int i = 0; i < 75; ++i)
+    entries.push_back(Entry("user" + std::to_string(i), kAclEverybody, i));
   ASSERT_EQ(ACL_ObjectAdd(ctx, path, Object("/big", "alice", "", 0x0744, entries)), 0);
   ASSERT_EQ(ACL_ObjectAdd(ctx, path, Object("/a", "alice", "", 0x0700)), 0);
   EXPECT_EQ(root.Read("public/dc/.acl").size(), 2 * kAclRecordSize);
@@ -162,8 +163,10 @@ TEST_F(AclFileTest, RightsThroughTheDirectory) {
       {"not a member", Object("/o", "alice", "/Staff/Other", 0x0042), "bob", 2},
       {"administrator of a group above", Object("/o", "alice", "/Staff/Sales", 0x4000), "carol", 4},
       {"holder of privilege 300", Object("/o", "alice", "/Staff", 0x2000), "dave", 2},
-      {"everybody entry", Object("/o", "alice", "", 0x0004, {Entry("", kAclEverybody, 2)}), "eve", 2},
-      {"user entry is exact", Object("/o", "alice", "", 0x0001, {Entry("Bob", kAclUser, 4)}), "bob", 1},
+      {"everybody entry", Object("/o", "alice", "", 0x0004, {Entry("", kAclEverybody, 2)}), "eve",
+       2},
+      {"user entry is exact", Object("/o", "alice", "", 0x0001, {Entry("Bob", kAclUser, 4)}), "bob",
+       1},
       {"user entry", Object("/o", "alice", "", 0x0001, {Entry("bob", kAclUser2, 4)}), "bob", 4},
       {"group entry", Object("/o", "alice", "", 0x0001, {Entry("/Staff", kAclGroup, 8)}), "bob", 8},
       {"unknown entry type", Object("/o", "alice", "", 0x0001, {Entry("bob", 3, 8)}), "bob", 1},

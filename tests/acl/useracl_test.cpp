@@ -86,19 +86,20 @@ TEST_F(UserAclTest, MatchStopsAtFolderBoundaries) {
     const char* user;
     const char* want;
   } cases[] = {
-      {"/a/b/c", "bob", "/a/b/c"},       // the exact grant wins
-      {"/a/b/c/d", "bob", "/a/b"},       // inherit 0 covers only itself
-      {"/a/b/c", "dave", "/a"},          // pattern b* does not match dave
+      {"/a/b/c", "bob", "/a/b/c"},  // the exact grant wins
+      {"/a/b/c/d", "bob", "/a/b"},  // inherit 0 covers only itself
+      {"/a/b/c", "dave", "/a"},     // pattern b* does not match dave
       {"/a/q", "bob", "/a"},
-      {"/ab", "bob", "(-4)"},            // /a never covers /ab
+      {"/ab", "bob", "(-4)"},  // /a never covers /ab
       {"/a", "bob", "/a"},
-      {"/x/y", "bob", "(-4)"},           // not inherited
+      {"/x/y", "bob", "(-4)"},  // not inherited
       {"/x", "bob", "/x"},
       {"/anything/deep", "carol", "/"},  // a grant on / covers the cabinet
       {"/gone/x", "bob", "(-4)"},        // deleted grants never answer
       {"/gone", "bob", "(-4)"},
   };
-  for (const Case& c : cases) EXPECT_EQ(Match(c.resource, c.user), c.want) << c.resource << " " << c.user;
+  for (const Case& c : cases)
+    EXPECT_EQ(Match(c.resource, c.user), c.want) << c.resource << " " << c.user;
   EXPECT_EQ(Match("/a/b/c/d", "bob", 1), "(-4)");  // mode 1: exact only
 }
 
@@ -106,7 +107,7 @@ TEST_F(UserAclTest, UserBitsAndTheEveryoneRetry) {
   Grant("/docs", "bob", 8, 1);  // bob's own grant, first: no bits
   Grant("/docs", "*", 2, 1);
   Grant("/rw", "bob", 3, 0);
-  EXPECT_EQ(Bits("/docs/a/b", "bob"), 0x010);     // retried as "*"
+  EXPECT_EQ(Bits("/docs/a/b", "bob"), 0x010);  // retried as "*"
   EXPECT_EQ(Bits("/docs/a/b", "bob", 0), 0);
   EXPECT_EQ(Bits("/docs", "carol"), 0x010);
   EXPECT_EQ(Bits("/rw", "bob"), 0x110);

@@ -48,8 +48,8 @@ TEST(CabinetPaths, NormaliseLimits) {
   std::string deep;
   for (int i = 0; i < 32; ++i) deep += "d/";
   ASSERT_TRUE(DC_PathNormalize(deep));
-  EXPECT_FALSE(DC_PathNormalize(deep + "e"));           // the 33rd level
-  EXPECT_FALSE(DC_PathNormalize(deep + "e/.."));        // refused on the way, not undone
+  EXPECT_FALSE(DC_PathNormalize(deep + "e"));     // the 33rd level
+  EXPECT_FALSE(DC_PathNormalize(deep + "e/.."));  // refused on the way, not undone
   std::string long_component(300, 'x');
   EXPECT_EQ(DC_PathNormalize(long_component)->size(), 256u);  // "/" and 255 bytes
   std::string wide;
@@ -79,8 +79,8 @@ TEST(CabinetPaths, FileNameSplitAndReserved) {
     const char* path;
     const char* dir;
     const char* name;
-  } splits[] = {{"", ".", ""},        {"a", ".", "a"},      {"/a", "/", "a"},
-                {"/a/b/", "/a", "b"}, {"a//b", "a", "b"},   {"/a/b/c", "/a/b", "c"}};
+  } splits[] = {{"", ".", ""},        {"a", ".", "a"},    {"/a", "/", "a"},
+                {"/a/b/", "/a", "b"}, {"a//b", "a", "b"}, {"/a/b/c", "/a/b", "c"}};
   for (const Split& s : splits) {
     DC_Split got = DC_SplitPath(s.path);
     EXPECT_EQ(got.dir, s.dir) << s.path;
@@ -131,10 +131,18 @@ TEST(CabinetText, SafeName) {
     const char* in;
     const char* out;
   } cases[] = {
-      {"a b:c?.txt", "a_b_c_.txt"}, {"x&#1234;y", "x_y"},     {"Tom&Jerry;", "Tom&Jerry_"},
-      {"end&", "end&"},             {"a&#x1F;b", "a_b"},       {"a&#x;b", "a&#x_b"},
-      {"a&#;", "a&#_"},             {"<\"*\">", "_____"},      {"a;b", "a_b"},
-      {"&&#65;", "&_"},             {"dir/f\\g", "dir/f\\g"},  {"&#12", "&#12"},
+      {"a b:c?.txt", "a_b_c_.txt"},
+      {"x&#1234;y", "x_y"},
+      {"Tom&Jerry;", "Tom&Jerry_"},
+      {"end&", "end&"},
+      {"a&#x1F;b", "a_b"},
+      {"a&#x;b", "a&#x_b"},
+      {"a&#;", "a&#_"},
+      {"<\"*\">", "_____"},
+      {"a;b", "a_b"},
+      {"&&#65;", "&_"},
+      {"dir/f\\g", "dir/f\\g"},
+      {"&#12", "&#12"},
   };
   for (const Case& c : cases) EXPECT_EQ(DC_SafeName(c.in), c.out) << c.in;
 }
@@ -149,9 +157,9 @@ TEST(CabinetText, TimeAndSize) {
     long long bytes;
     int mode;
     const char* text;
-  } sizes[] = {{1023, 1, "1023"},        {1024, 1, "1.00 K"},     {1048575, 1, "1024.00 K"},
-               {1048576, 1, "1.00 M"},   {0, 2, "0"},             {1234567, 2, "1,234,567"},
-               {999, 2, "999"},          {1000, 2, "1,000"}};
+  } sizes[] = {{1023, 1, "1023"},      {1024, 1, "1.00 K"}, {1048575, 1, "1024.00 K"},
+               {1048576, 1, "1.00 M"}, {0, 2, "0"},         {1234567, 2, "1,234,567"},
+               {999, 2, "999"},        {1000, 2, "1,000"}};
   for (const Size& s : sizes) EXPECT_EQ(*DC_FormatSize(s.bytes, s.mode), s.text) << s.bytes;
   EXPECT_FALSE(DC_FormatSize(1, 3));
 }

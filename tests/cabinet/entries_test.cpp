@@ -95,8 +95,7 @@ TEST_F(EntriesTest, Descriptions) {
   EXPECT_EQ(root.Read("home/alice/dc/.finfo"), "a.txt\tNew\tkey:v1\nb.txt\tBee\tk:v2\n");
   EXPECT_EQ(DC_DescSet(finfo, "c\nd.txt", "x"), -1);
   ASSERT_EQ(DC_DescSet(finfo, "c.txt", "two\r\nlines" + std::string(100, 'z')), 0);
-  std::vector<std::optional<std::string>> got =
-      DC_DescRead(finfo, {"a.txt", "c.txt", "none"});
+  std::vector<std::optional<std::string>> got = DC_DescRead(finfo, {"a.txt", "c.txt", "none"});
   EXPECT_EQ(*got[0], "New\tkey:v1");
   EXPECT_EQ(DC_DescShown(*got[0]), "New");
   EXPECT_EQ(*DC_DescExtra(*got[0]), "v1");

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "common/acl/acl_object.h"
 #include "cabinet/cabinet_fixture.h"
+#include "common/acl/acl_object.h"
 #include "common/cabinet/permission/dc_permission.h"
 #include "host/account/session.h"
 #include "support/test_root.h"

@@ -94,9 +94,9 @@ TEST_F(CabinetCommandTest, CabinetList) {
   ToolRun t = Run({"cabinet-list", "alice", "/docs"});
   EXPECT_EQ(t.status, 0) << t.err;
   std::string m = std::to_string(mtime);
-  EXPECT_EQ(Visible(t.out), Visible("sub\t0\t0\t" + m + "\t\n" +           //
-                                    "far\t1\t0\t" + m + "\t\n" +           //
-                                    "a.txt\t2\t5\t" + m + "\tShown\n" +    //
+  EXPECT_EQ(Visible(t.out), Visible("sub\t0\t0\t" + m + "\t\n" +         //
+                                    "far\t1\t0\t" + m + "\t\n" +         //
+                                    "a.txt\t2\t5\t" + m + "\tShown\n" +  //
                                     "tab name.bin\t3\t2\t" + m + "\t\n"));
   for (std::vector<std::string> refused : {std::vector<std::string>{"alice", "../x"},
                                            {"/etc", "/"},
@@ -109,11 +109,15 @@ TEST_F(CabinetCommandTest, CabinetList) {
 }
 
 TEST_F(CabinetCommandTest, UsageErrors) {
-  for (std::vector<std::string> args :
-       {std::vector<std::string>{"rights", "a", "b"}, {"rights", "a", "b", "c", "d", "e"},
-        {"cabinet-path", "a"}, {"cabinet-path", "a", "b", "c", "d"}, {"cabinet-list", "a"},
-        {"cabinet-list", "a", "b", "c"}, {"grant", "alice", "/d", "b", "two"},
-        {"acl-set", "@", "/", "alice", "", "zz"}, {"acl-set", "@", "/", "alice", "", "1", "x"}}) {
+  for (std::vector<std::string> args : {std::vector<std::string>{"rights", "a", "b"},
+                                        {"rights", "a", "b", "c", "d", "e"},
+                                        {"cabinet-path", "a"},
+                                        {"cabinet-path", "a", "b", "c", "d"},
+                                        {"cabinet-list", "a"},
+                                        {"cabinet-list", "a", "b", "c"},
+                                        {"grant", "alice", "/d", "b", "two"},
+                                        {"acl-set", "@", "/", "alice", "", "zz"},
+                                        {"acl-set", "@", "/", "alice", "", "1", "x"}}) {
     ToolRun t = Run(args);
     EXPECT_EQ(t.status, 2) << args[0] << " " << args.size();
     EXPECT_EQ(t.out, "");

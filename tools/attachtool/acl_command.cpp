@@ -68,8 +68,8 @@ int AclSetCommand(int argc, char** argv) {
     std::fprintf(stderr, "attachtool acl-set: the directory could not be opened (see the logs)\n");
     return kExitUsage;
   }
-  int result = ACL_ObjectSet(dir.get(), DC_AclPath(base, "/", ""), object,
-                             kAclSetReplace | kAclSetInsert);
+  int result =
+      ACL_ObjectSet(dir.get(), DC_AclPath(base, "/", ""), object, kAclSetReplace | kAclSetInsert);
   std::printf("result\t%d\n", result);
   return result == kAclOk ? 0 : 1;
 }

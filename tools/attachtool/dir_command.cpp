@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "attachtool.h"
-#include "tool_session.h"
 #include "common/directory/app/mdsap.h"
 #include "common/directory/mds.h"
 #include "host/account/session.h"
 #include "host/account/user_info.h"
 #include "host/site/site.h"
+#include "tool_session.h"
 
 namespace {
 

@@ -26,10 +26,10 @@ inline constexpr int kDcTypeLinkFolder = 1;
 struct DC_EntryInfo {
   std::string name;
   int type = -1;
-  std::int64_t size = 0;         // 0 for folders
+  std::int64_t size = 0;  // 0 for folders
   std::time_t mtime = 0;
-  std::string description;       // the shown part, at most 63 bytes
-  std::optional<ACL_Object> acl; // the folder's ".acl" record of the entry
+  std::string description;        // the shown part, at most 63 bytes
+  std::optional<ACL_Object> acl;  // the folder's ".acl" record of the entry
 };
 
 // Describes the file or folder at a path (links followed): size, time and
@@ -94,8 +94,8 @@ std::int64_t quota_check(std::string_view user_id);
 // two lines) stands for the target.
 
 // Makes `name` in the folder (made when missing) a link to the target: 0; -1
-// when it is a link already or cannot be made (or a text would break the file's lines); -3 for a refused
-// name.
+// when it is a link already or cannot be made (or a text would break the file's lines); -3 for a
+// refused name.
 int DC_LinkCreate(std::string_view base, std::string_view dir, std::string_view name,
                   std::string_view target_base, std::string_view target_path);
 

@@ -58,9 +58,9 @@ bool LockFd(int fd, int op) {
 // `name`'s, then the line `change` makes from the old value (none when it
 // answers nullopt). `missing` is answered when there is no file and
 // `create` is false.
-int Rewrite(const std::string& path, std::string_view name, bool create, int missing,
-            const std::function<std::optional<std::string>(std::optional<std::string_view>)>&
-                change) {
+int Rewrite(
+    const std::string& path, std::string_view name, bool create, int missing,
+    const std::function<std::optional<std::string>(std::optional<std::string_view>)>& change) {
   if (!ValidName(name)) return -1;
   int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | (create ? O_CREAT : 0);
   UniqueFd fd(open(path.c_str(), flags, 0660));
@@ -91,8 +91,7 @@ int Rewrite(const std::string& path, std::string_view name, bool create, int mis
     out += CleanValue(*value);
     out += '\n';
   }
-  if (!WriteAt(fd.get(), 0, out) ||
-      ftruncate(fd.get(), static_cast<off_t>(out.size())) != 0) {
+  if (!WriteAt(fd.get(), 0, out) || ftruncate(fd.get(), static_cast<off_t>(out.size())) != 0) {
     return -1;
   }
   return 0;

@@ -68,7 +68,8 @@ int DC_QuotaUpdate(std::string_view base, int op, std::int64_t bytes) {
   if (!fd.ok() || !Lock(fd.get())) return -1;
   std::string text;
   struct stat st;
-  if (fstat(fd.get(), &st) != 0 || !ReadAt(fd.get(), 0, static_cast<std::size_t>(st.st_size), text)) {
+  if (fstat(fd.get(), &st) != 0 ||
+      !ReadAt(fd.get(), 0, static_cast<std::size_t>(st.st_size), text)) {
     return -1;
   }
   std::int64_t used = Number(text);

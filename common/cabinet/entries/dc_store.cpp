@@ -31,8 +31,8 @@ std::string Join(std::string folder, std::string_view name) {
 
 // The folder a (dir, name) pair names and the name's last component, as the
 // permission check sees them; false when they do not normalise.
-bool Place(std::string_view base, std::string_view dir, std::string_view name,
-           std::string& folder, std::string& file) {
+bool Place(std::string_view base, std::string_view dir, std::string_view name, std::string& folder,
+           std::string& file) {
   std::optional<std::string> norm = DC_PathNormalize(dir, name);
   std::optional<std::string> last = DC_FileName(name);
   if (!norm || !last) return false;

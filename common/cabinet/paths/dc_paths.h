@@ -24,11 +24,11 @@ inline constexpr int kDcMissingArgument = -7;
 inline constexpr int kDcNotLink = -51;
 
 // Limits of normalised paths.
-inline constexpr std::size_t kDcPathMax = 1023;       // a normalised path
-inline constexpr std::size_t kDcComponentMax = 255;   // one component
-inline constexpr int kDcDepthMax = 32;                // levels of a directory path
-inline constexpr std::size_t kDcNameMax = 255;        // a file name
-inline constexpr std::size_t kDcBaseDirMax = 2047;    // a cabinet directory
+inline constexpr std::size_t kDcPathMax = 1023;      // a normalised path
+inline constexpr std::size_t kDcComponentMax = 255;  // one component
+inline constexpr int kDcDepthMax = 32;               // levels of a directory path
+inline constexpr std::size_t kDcNameMax = 255;       // a file name
+inline constexpr std::size_t kDcBaseDirMax = 2047;   // a cabinet directory
 
 enum class DC_BaseKind {
   kNone,    // names no cabinet
@@ -68,12 +68,12 @@ struct DC_Split {
 DC_Split DC_SplitPath(std::string_view path);
 
 // Classes of reserved names.
-inline constexpr int kDcReservedDots = 1;   // "." and ".."
-inline constexpr int kDcReservedFinfo = 2;  // ".finfo"
-inline constexpr int kDcReservedAcl = 3;    // ".acl", ".acl.ext"
-inline constexpr int kDcReservedQuota = 4;  // ".quota"
-inline constexpr int kDcReservedWizard = 5; // "._wizard"
-inline constexpr int kDcReservedLink = 6;   // ".link"
+inline constexpr int kDcReservedDots = 1;    // "." and ".."
+inline constexpr int kDcReservedFinfo = 2;   // ".finfo"
+inline constexpr int kDcReservedAcl = 3;     // ".acl", ".acl.ext"
+inline constexpr int kDcReservedQuota = 4;   // ".quota"
+inline constexpr int kDcReservedWizard = 5;  // "._wizard"
+inline constexpr int kDcReservedLink = 6;    // ".link"
 // The class of a name that holds the cabinet's own data (exact, with case), or
 // 0 for an ordinary name.
 int DC_ReservedName(std::string_view name);

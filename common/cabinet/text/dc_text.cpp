@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-
 namespace {
 
 bool Replaced(char c) {
@@ -30,7 +29,9 @@ enum class Ref {
   kHex,        // "&#x" and hexadecimal digits
 };
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 bool IsHexDigit(char c) {
   return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
@@ -103,8 +104,8 @@ std::optional<std::string> DC_FormatTime(std::time_t when, int mode) {
     std::snprintf(buffer, sizeof buffer, "%d/%.2d/%.2d %.2d:%.2d:%.2d", tm.tm_year + 1900,
                   tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
   } else {
-    std::snprintf(buffer, sizeof buffer, "%d/%.2d/%.2d %.2d:%.2d", tm.tm_year + 1900,
-                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min);
+    std::snprintf(buffer, sizeof buffer, "%d/%.2d/%.2d %.2d:%.2d", tm.tm_year + 1900, tm.tm_mon + 1,
+                  tm.tm_mday, tm.tm_hour, tm.tm_min);
   }
   return std::string(buffer);
 }
