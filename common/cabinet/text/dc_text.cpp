@@ -83,7 +83,7 @@ std::string DC_SafeName(std::string_view name) {
       state = Ref::kNone;
     }
     if (c == '&') {
-      held = "&";
+      held.assign(1, '&');
       state = Ref::kAmp;
     } else if (c == ';' || Replaced(c)) {
       out += '_';
