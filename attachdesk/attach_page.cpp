@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "attachdesk/cabinet.h"
 #include "attachdesk/handlers.h"
 #include "attachdesk/state.h"
 #include "common/attach/attach_list.h"
@@ -30,7 +31,7 @@ constexpr OML_Decl kDecls[] = {
     {"$countleft", OML_INT, "0"},   {"$sizeleft", OML_INT, "0"},
     {"$FETCHMSG", OML_SELECT, "0"}, {"$iffetcherror", OML_BLOCK, "2"},
     {"$fetcherror", OML_TEXT, ""},  {"$fetchstatus", OML_INT, "0"},
-    {"$encatid", OML_TEXT, ""},
+    {"$encatid", OML_TEXT, ""},     {"$dcargs", OML_TEXT, ""},
 };
 
 std::string Escaped(const char* text) {
@@ -54,7 +55,10 @@ void AD_AttachPage(int code, const char* name, const char* virus) {
     intake::ExitMissingTemplate();
   }
   form_setdefault(page);
-  if (GINI_Level(s.level).flags & kLevelFlagCabinet) OML_IntSet(page, "$ifdc", 1);
+  if (GINI_Level(s.level).flags & kLevelFlagCabinet) {
+    OML_IntSet(page, "$ifdc", 1);
+    OML_StrDup(page, "$dcargs", AD_CabinetLinkArgs());
+  }
   if (const char* auth = MCGI_VarStrGet("auth", 0)) OML_StrDup(page, "$auth", HtmlEscape(auth));
   const AttachTable& t = ATT_Table();
   OML_IntSet(page, t.count == 0 ? "$hasdata" : "$ifhelp", 2);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "attachdesk/cabinet.h"
 #include "attachdesk/handlers.h"
 #include "attachdesk/state.h"
 #include "common/attach/attach_list.h"
@@ -42,7 +43,7 @@ bool Init() {
 // sends upload fields or a URL. A plain page request takes no turn.
 bool MayChangeList() {
   if (Init()) return false;
-  if (Present("choice")) return true;
+  if (Present("choice") || Present("doc")) return true;
   for (const FormPart& part : MCGI_Request().parts) {
     if (part.name.starts_with("newfile")) return true;
   }
@@ -88,9 +89,13 @@ AD_Outcome RunIntake(AD_Intake& in) {
   in.pid = static_cast<int>(getpid());
   for (int i = 0; i < ATT_Table().count; ++i) in.total += ATT_Table().records[i].size;
 
-  // One source per request. The cabinet, memo note and calendar sources are
-  // not offered by this build: such a request shows the page unchanged.
-  if (!(Present("doc") || Present("mnote") || Present("cal"))) AD_FormSource();
+  // One source per request. The memo note and calendar sources are not
+  // offered by this build: such a request shows the page unchanged.
+  if (Present("doc")) {
+    AD_CabinetSource();
+  } else if (!(Present("mnote") || Present("cal"))) {
+    AD_FormSource();
+  }
 
   WriteList(in);
   HandOverInsertedText(in);
@@ -105,6 +110,7 @@ AD_Intake& AD_GetIntake() {
 }
 
 void attach_main() {
+  if (Present("dcview")) AD_CabinetPage();
   AD_Outcome outcome;
   {
     AD_Intake intake;

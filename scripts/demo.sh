@@ -66,6 +66,8 @@ FetchAllowPrivate = 1
 # clamd could not check (stop it, or send a file over its limit) is refused too.
 Level0.Privileges = 128
 ScanUnavailable = refuse
+# The document cabinet for level 0: "Attach from the document cabinet".
+Level0.Flags = 2
 EOF
 
 # The scan engine: the clamd adapter library, talking to the demo's own clamd.
@@ -83,6 +85,29 @@ printf '%s\n' 'alice:0:*' 'bob:0:*' >"$root/etc/passwd"
 mkdir -p "$root/home/alice" "$root/home/bob"
 printf '%s\n' 'charset = utf-8' 'language = en' >"$root/home/alice/.prefs"
 printf '%s\n' 'charset = utf-8' 'language = ja' >"$root/home/bob/.prefs"
+
+# --- the document cabinet ----------------------------------------------------
+# alice's own cabinet, with a folder she shares with bob (read only, with what
+# lies below it: "Shared by" alice, folder /shared on bob's cabinet page), and
+# the site's public cabinet, whose records let everybody read but keep
+# salaries.txt to its owner bob (alice is refused it).
+cp "$top/conf/dc_type.conf" "$root/etc/dc_type.conf"
+dc=$root/home/alice/dc
+mkdir -p "$dc/notes" "$dc/shared/drafts" "$root/public/dc/forms"
+printf 'Welcome to your document cabinet.\nFiles kept here can be attached to any message.\n' >"$dc/welcome.txt"
+printf 'Minutes of the Monday meeting.\n' >"$dc/notes/meeting.txt"
+printf 'Project plan: design, build, test, ship.\n' >"$dc/shared/project-plan.txt"
+printf 'First draft of the announcement.\n' >"$dc/shared/drafts/announcement.txt"
+printf 'welcome.txt\tStart here\n' >"$dc/.finfo"
+printf 'project-plan.txt\tShared with bob\n' >"$dc/shared/.finfo"
+WEBMAIL_ROOT=$root "$bin/attachtool" grant alice /shared bob 2 1 >/dev/null
+pub=$root/public/dc
+printf 'The staff handbook.\n' >"$pub/handbook.txt"
+printf 'Public holidays of the year.\n' >"$pub/holidays.txt"
+printf 'Salaries: for the owner only.\n' >"$pub/salaries.txt"
+printf 'Expense claim form.\n' >"$pub/forms/expenses.txt"
+WEBMAIL_ROOT=$root "$bin/attachtool" acl-set @ / alice '' 0744 >/dev/null
+WEBMAIL_ROOT=$root "$bin/attachtool" acl-set @ /salaries.txt bob '' 0700 >/dev/null
 
 # Every shipped language with every template it has.
 for lang_dir in "$top"/templates/*/; do
@@ -176,7 +201,7 @@ code{background:#eef2f7;padding:0 4px;border-radius:3px}
 
 <section>
 <h2>Attachment window</h2>
-<p>The window a compose page opens to attach files: uploads, a web address (try <code>http://127.0.0.1:@PORT@/sample.txt</code>), the list and removal.</p>
+<p>The window a compose page opens to attach files: uploads, a web address (try <code>http://127.0.0.1:@PORT@/sample.txt</code>), the list and removal. "Attach from the document cabinet" offers alice's own cabinet, the public cabinet, and the folder <code>/shared</code> of alice's cabinet to bob.</p>
 <p><a class=button href="/cgi-bin/attachdesk?atid=1234" onclick="return openDesk(this.href)">Open the attachment window</a></p>
 </section>
 

@@ -63,6 +63,33 @@ bool WriteAll(int fd, const char* data, std::size_t length) {
   return true;
 }
 
+bool ReadAt(int fd, std::uint64_t offset, std::size_t size, std::string& out) {
+  out.assign(size, '\0');
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t n = pread(fd, out.data() + done, size - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool WriteAt(int fd, std::uint64_t offset, std::string_view data) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n =
+        pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 std::int64_t MFILE_Read(const std::string& path, std::string& data) {
   UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0 || !ReadAll(fd.get(), data)) {

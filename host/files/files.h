@@ -35,6 +35,14 @@ std::string MFILE_StampName();
 // False with errno set when a write fails (EIO when it writes nothing).
 bool WriteAll(int fd, const char* data, std::size_t length);
 
+// Reads exactly `size` bytes at `offset` of `fd` (pread); false on a short
+// read or an error.
+bool ReadAt(int fd, std::uint64_t offset, std::size_t size, std::string& out);
+
+// Writes all of `data` at `offset` of `fd` (pwrite); false with errno set when
+// a write fails.
+bool WriteAt(int fd, std::uint64_t offset, std::string_view data);
+
 // Writes `data` to `path` through a temporary name unique to the process and
 // rename(); the file gets `mode`. 0 on success, -1 on failure (nothing
 // changes at `path`).

@@ -14,6 +14,17 @@ MappedFile::~MappedFile() {
 bool MappedFile::Open(const std::string& path, bool follow_links) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | (follow_links ? 0 : O_NOFOLLOW));
   if (fd < 0) return false;
+  bool ok = Map(fd);
+  int saved = errno;
+  close(fd);
+  errno = saved;
+  return ok;
+}
+
+bool MappedFile::Map(int fd) {
+  if (data_) munmap(data_, size_);
+  data_ = nullptr;
+  size_ = 0;
   struct stat st;
   bool ok = fstat(fd, &st) == 0;
   if (ok && !S_ISREG(st.st_mode)) {
@@ -30,8 +41,5 @@ bool MappedFile::Open(const std::string& path, bool follow_links) {
       size_ = static_cast<std::size_t>(st.st_size);
     }
   }
-  int saved = errno;
-  close(fd);
-  errno = saved;
   return ok;
 }

@@ -16,6 +16,8 @@ class MappedFile {
   // not a regular file. An empty file maps to size 0 (data() is "").
   // With follow_links false, a symbolic link at `path` is refused (ELOOP).
   bool Open(const std::string& path, bool follow_links = true);
+  // The same for a file already open; the descriptor stays the caller's.
+  bool Map(int fd);
 
   const char* data() const { return data_ ? data_ : ""; }
   std::size_t size() const { return size_; }

@@ -173,7 +173,7 @@ async function clearFileInputs(target) {
 async function assertNoTemplateLeftovers(target) {
   const html = await target.content();
   const leftover = html.match(
-    /\$(?:count|size|sizelimit|sizeleft|countlimit|countleft|ins_text|atid|encatid|choice|keepname|virusfile|fetcherror)\b/);
+    /\$(?:count|size|sizelimit|sizeleft|countlimit|countleft|ins_text|atid|encatid|choice|keepname|virusfile|fetcherror|dcargs|dcbase|dcpath|dcowner|fname|fvalue|fdesc)\b/);
   assert.equal(leftover, null, `the page shows an unreplaced template variable ${leftover && leftover[0]}`);
 }
 
@@ -490,9 +490,52 @@ step('the cabinet link carries the compose identifier URL-encoded', async () => 
   await page.goto(`${base}/cgi-bin/attachdesk?atid=${encodeURIComponent(id)}`);
   assert.equal(await page.inputValue('input[name=atid]'), id);
   const href = await page.getAttribute('#cabinet_link', 'href');
-  assert.equal(href, `/cgi-bin/cabinet?atid=${encodeURIComponent(id)}`);
+  assert.ok(href.startsWith(`/cgi-bin/attachdesk?atid=${encodeURIComponent(id)}&`), href);
   assert.equal(new URL(href, base).searchParams.get('atid'), id);
+  assert.equal(new URL(href, base).searchParams.get('dcview'), '1');
   await assertNoTemplateLeftovers(page);
+});
+
+// The document cabinet of the demo: alice's own cabinet, the public one
+// (salaries.txt is bob's alone) and alice's folder /shared, which bob may read.
+const cabinetAtid = 'cab' + Date.now();
+const names = async (target) => (await listed(target)).map((s) => s.split(',')[0]);
+
+async function openCabinet(target) {
+  await target.goto(`${base}/cgi-bin/attachdesk?atid=${cabinetAtid}`);
+  await Promise.all([target.waitForNavigation(), target.click('#cabinet_link')]);
+  await target.waitForSelector('#dc_where');
+}
+
+async function attachChosen(target, files) {
+  for (const file of files) await target.check(`input[name=name][value="${file}"]`);
+  await Promise.all([target.waitForNavigation(), target.click('#dc_attach')]);
+  await target.waitForSelector('#usage');
+}
+
+step('a file of the own cabinet is attached from the cabinet page', async () => {
+  await openCabinet(page);
+  assert.match(await page.innerText('#dc_where'), /My cabinet: \//);
+  assert.match(await page.innerText('#dc_files'), /welcome\.txt.*Start here/s);
+  await attachChosen(page, ['welcome.txt']);
+  assert.deepEqual(await names(page), ['welcome.txt']);
+  await assertNoTemplateLeftovers(page);
+});
+
+step('a file of the public cabinet is attached', async () => {
+  await openCabinet(page);
+  await Promise.all([page.waitForNavigation(), page.click('#dc_public')]);
+  assert.match(await page.innerText('#dc_where'), /Public cabinet: \//);
+  await attachChosen(page, ['handbook.txt']);
+  assert.deepEqual(await names(page), ['welcome.txt', 'handbook.txt']);
+});
+
+step('a public file the user may not read gives error 3, the files before it stay', async () => {
+  await openCabinet(page);
+  await Promise.all([page.waitForNavigation(), page.click('#dc_public')]);
+  await attachChosen(page, ['holidays.txt', 'salaries.txt']);
+  assert.match(await bodyText(page), /You may not read that file in the document cabinet\./);
+  assert.deepEqual(await names(page), ['welcome.txt', 'handbook.txt', 'holidays.txt']);
 });
 
 step('the Japanese window shows the same limits', async () => {
@@ -504,5 +547,22 @@ step('the Japanese window shows the same limits', async () => {
   assert.match(shown, /10240 KB/);
   await postByScript(page, () => dropFiles(page, [textFile('日本語.txt', 300, 'nihongo')]));
   assert.deepEqual(await listed(page), ['日本語.txt, 300 bytes']);
+  await assertNoTemplateLeftovers(page);
+});
+
+step('a file of a folder another user shares is attached (Japanese page)', async () => {
+  await openCabinet(page);
+  await page.fill('#dc_owner', 'alice');
+  await Promise.all([page.waitForNavigation(), page.click('#dc_shared_form button')]);
+  // Only /shared is shared: alice's cabinet itself stays closed to bob.
+  assert.match(await page.innerText('#dc_where'), /alice さんのキャビネット: \//);
+  assert.match(await bodyText(page), /このフォルダーを開く権限がありません/);
+  await page.fill('#dc_owner', 'alice');
+  await page.fill('#dc_folder', '/shared');
+  await Promise.all([page.waitForNavigation(), page.click('#dc_shared_form button')]);
+  assert.match(await page.innerText('#dc_where'), /alice さんのキャビネット: \/shared/);
+  assert.match(await page.innerText('#dc_folders'), /drafts/);
+  await attachChosen(page, ['project-plan.txt']);
+  assert.deepEqual(await names(page), ['project-plan.txt']);
   await assertNoTemplateLeftovers(page);
 });

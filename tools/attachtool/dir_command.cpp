@@ -16,6 +16,7 @@
 #include "host/account/session.h"
 #include "host/account/user_info.h"
 #include "host/site/site.h"
+#include "tool_session.h"
 
 namespace {
 
@@ -437,27 +438,6 @@ const Op* FindOp(std::string_view name) {
   return nullptr;
 }
 
-// The session as a login of `user` would leave it (without the account
-// check); without a user, no one is logged in and the domain is the site's.
-void SetSession(const char* user) {
-  const SiteSettings& site = GINI();
-  Session s;
-  s.domain = site.default_domain;
-  if (user) {
-    std::string id = user;
-    if (site.multi_domain && !id.empty() && id.find('@') == std::string::npos) {
-      id += '@';
-      id += site.default_domain;
-    }
-    std::size_t at = id.find('@');
-    s.user_id = id;
-    s.address = at == std::string::npos ? id + "@" + site.default_domain : id;
-    if (at != std::string::npos) s.domain = id.substr(at + 1);
-    s.logged_in = true;
-  }
-  SetSessionForTest(s, Preference());
-}
-
 }  // namespace
 
 int DirCommand(int argc, char** argv) {
@@ -505,7 +485,7 @@ int DirCommand(int argc, char** argv) {
     return UsageError("dir");
   }
 
-  SetSession(as);
+  SetToolSession(as);
   MDS_Context ctx;
   if (MDS_Init(&ctx, conf, assign) != 0) {
     std::fprintf(stderr, "attachtool dir: the directory could not be opened (see the logs)\n");

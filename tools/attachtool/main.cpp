@@ -13,6 +13,11 @@ int CompileMagicCommand(int argc, char** argv);
 int MimeCommand(int argc, char** argv);
 int ScanCommand(int argc, char** argv);
 int DirCommand(int argc, char** argv);
+int RightsCommand(int argc, char** argv);
+int CabinetPathCommand(int argc, char** argv);
+int CabinetListCommand(int argc, char** argv);
+int AclSetCommand(int argc, char** argv);
+int GrantCommand(int argc, char** argv);
 
 namespace {
 
@@ -80,6 +85,46 @@ constexpr Command kCommands[] = {
      "  MDSAP_FindGroupIDByFwd START ACCOUNT\n"
      "KEY is a .userinfo key (UID ... UCUSTOM8; UFAX and UHOME_FAX are one field).",
      DirCommand},
+    {"rights", "rights USER BASE DIR [NAME]",
+     "Prints the permission bits the cabinet's check gives USER on NAME in the\n"
+     "folder DIR of the cabinet BASE (without NAME: the folder itself), in\n"
+     "decimal: 8 manage, 4 read, 2 write, 1 (public records only); 0 none. USER\n"
+     "is the logged-in user (its domain, or the default domain). Bases: USER's\n"
+     "own id, \"*OWNER\" another user's cabinet, \"@\" the site's public cabinet,\n"
+     "\"@DOMAIN\" a domain's. Exit status 0.",
+     RightsCommand},
+    {"cabinet-path", "cabinet-path BASE DIR [NAME]",
+     "Prints one line of four TAB-separated fields: the normalised folder of DIR\n"
+     "and NAME (empty when it climbs above the cabinet or is too deep), the file\n"
+     "name of NAME (empty when none), the reserved class of NAME's last component\n"
+     "(0 an ordinary name; 0 without NAME), and the cabinet folder of BASE and DIR\n"
+     "(empty when BASE names no cabinet). Exit status 0.",
+     CabinetPathCommand},
+    {"cabinet-list", "cabinet-list BASE DIR",
+     "Lists the folder DIR of the cabinet BASE, sorted by name, folders first:\n"
+     "one line per entry of name, type (0 folder, 1 link folder, 2 to 29 from\n"
+     "etc/dc_type.conf), size, modification time in seconds and description,\n"
+     "TAB-separated (TAB, CR and LF inside a value print as spaces). Exit status\n"
+     "0; 1 with nothing printed when DIR is refused, BASE names no cabinet or\n"
+     "the folder cannot be opened.",
+     CabinetListCommand},
+    {"acl-set", "acl-set BASE OBJECT OWNER GROUP PERM [TYPE:ID:PERM...]",
+     "Writes the record of OBJECT (a cabinet path) into the .acl of the public\n"
+     "cabinet BASE (\"@\" or \"@DOMAIN\"), replacing one of the same name: OWNER\n"
+     "(a user id, or a group id beginning with \"/\"), GROUP (a group id, or \"\"),\n"
+     "PERM the permission word in hexadecimal, one digit of rights (8 manage,\n"
+     "4 read, 2 write) per class: administrators, owner, group, others (e.g.\n"
+     "0744), and entries with IDType 1 user, 4 group, 8 everybody and rights in\n"
+     "hexadecimal. Prints \"result\", TAB and the answer (7 unknown user,\n"
+     "8 unknown group). Exit status 0 when it was written, 1 otherwise.",
+     AclSetCommand},
+    {"grant", "grant OWNER RESOURCE ACCESS_ID SET_ID [INHERIT]",
+     "Grants the privilege set SET_ID (1 all, 2 read, 3 read and write, 8 none)\n"
+     "on the folder RESOURCE of OWNER's cabinet to the user ids matching the\n"
+     "pattern ACCESS_ID, in OWNER's .useracl; INHERIT 1 (the default) also covers\n"
+     "the folders below it. A grant of the same resource and pattern is changed.\n"
+     "Prints \"result\", TAB and the answer. Exit status 0 when it was written.",
+     GrantCommand},
 };
 
 void PrintUsage(std::FILE* out) {

@@ -1,0 +1,74 @@
+// The cabinet source of new files ("doc").
+#include <string>
+
+#include "attachdesk/cabinet.h"
+#include "attachdesk/handlers.h"
+#include "attachdesk/state.h"
+#include "common/cabinet/cabinet_source.h"
+#include "common/intake/stored_copy.h"
+#include "common/mime/content_type.h"
+#include "host/account/session.h"
+#include "host/base/strings.h"
+#include "host/cgi/cgi_request.h"
+#include "host/charset/names.h"
+#include "host/files/log.h"
+#include "host/files/mapped_file.h"
+#include "host/files/root.h"
+
+namespace {
+
+// The variable that names the files: "org_name" when the request has it.
+const char* NameVariable() {
+  return MCGI_VarStrGet("org_name", 0) ? "org_name" : "name";
+}
+
+}  // namespace
+
+void AD_CabinetSource() {
+  AD_Intake& in = AD_GetIntake();
+  const char* base = MCGI_VarStrGet("dc_base", 0);
+  const char* dir = MCGI_VarStrGet("dir_path", 0);
+  if (!base || !*base || !dir || !*dir) {
+    LOG_FileLine(ErrorLogPath(), "attachdesk: attach_main():dc_base=(%s),dir_path=(%s).",
+                 base ? base : "", dir ? dir : "");
+    return;
+  }
+  const char* variable = NameVariable();
+  // Without a compose window no file has a list to join.
+  if (!AD_GetState().cpid) {
+    const char* first = MCGI_VarStrGet(variable, 0);
+    if (first && *first) in.outcome.code = kAdNoComposeWindow;
+    return;
+  }
+  int stored = 0;  // numbers the copies actually written
+  int cursor = 0;
+  while (const char* name = MCGI_VarStrMGet(variable, &cursor, 0)) {
+    if (!*name) break;
+    MappedFile data;
+    std::string path;
+    DC_SourceAnswer answer = DC_OpenSourceFile(session().user_id, base, dir, name, data, path);
+    if (answer == DC_SourceAnswer::kNoPermission) {
+      in.outcome = AD_Outcome{kAdNoPermission, {}, {}};
+      return;
+    }
+    if (answer == DC_SourceAnswer::kSkipped) continue;
+    const auto length = static_cast<std::int64_t>(data.size());
+    const std::string type = CT_Guess(data.data(), data.size(), name);
+    auto store = [&](AttachRecord& record) {
+      std::string copy =
+          StrPrintf("%s/%s_%s_A_%d_%d", host::TmpDir().c_str(), session().user_id.c_str(),
+                    AD_GetState().cpid->c_str(), in.pid, stored);
+      if (intake::StoreCopy(copy, data.data(), length) != 0) return -1;
+      ++stored;
+      std::string shown_from(purename(name));
+      const char* shown = AD_NameForUser(shown_from.c_str());
+      ATT_SetField(record.name, sizeof record.name, shown ? shown : "");
+      MSTR_Copy(record.path, sizeof record.path, copy);
+      return 0;
+    };
+    if (AD_Admit(name, data.data(), length, type.c_str(), store, kAdmitTypeNoCase) ==
+        AD_Admission::kRefused) {
+      return;
+    }
+  }
+}
