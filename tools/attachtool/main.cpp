@@ -18,6 +18,8 @@ int CabinetPathCommand(int argc, char** argv);
 int CabinetListCommand(int argc, char** argv);
 int AclSetCommand(int argc, char** argv);
 int GrantCommand(int argc, char** argv);
+int NoteAddCommand(int argc, char** argv);
+int NoteListCommand(int argc, char** argv);
 
 namespace {
 
@@ -125,6 +127,21 @@ constexpr Command kCommands[] = {
      "the folders below it. A grant of the same resource and pattern is changed.\n"
      "Prints \"result\", TAB and the answer. Exit status 0 when it was written.",
      GrantCommand},
+    {"note-add", "note-add [--dated] [--append] [--charset CHARSET] USER FOLDER TITLE [FILE]",
+     "Adds a memo note with the text of FILE (or of standard input) to the folder\n"
+     "FOLDER of USER's note store (\"\" for the top folder; folders are made as\n"
+     "needed), and prints its key. --dated names the note by its time instead\n"
+     "of its title; --append puts its entry at the end of the index instead of\n"
+     "the front; CHARSET is a charset name or number of the text. Exit status 0;\n"
+     "1 when the folder is refused or the note cannot be written.",
+     NoteAddCommand},
+    {"note-list", "note-list USER [FOLDER]",
+     "Prints the index of the folder FOLDER (default: the top folder) of USER's\n"
+     "note store, one line per entry, TAB-separated: key (\"-\" for a deleted\n"
+     "entry), dated flag, charset number, length, modification time in seconds\n"
+     "and title (TAB, CR and LF print as spaces). Exit status 0; 1 when the\n"
+     "folder is refused or missing or its index cannot be read.",
+     NoteListCommand},
 };
 
 void PrintUsage(std::FILE* out) {
