@@ -6,6 +6,7 @@
 #include "attachdesk/handlers.h"
 #include "attachdesk/state.h"
 #include "common/attach/attach_list.h"
+#include "common/attach/memo_note.h"
 #include "common/intake/fetched_url.h"
 #include "common/intake/list_page.h"
 #include "host/account/session.h"
@@ -32,6 +33,7 @@ constexpr OML_Decl kDecls[] = {
     {"$FETCHMSG", OML_SELECT, "0"}, {"$iffetcherror", OML_BLOCK, "2"},
     {"$fetcherror", OML_TEXT, ""},  {"$fetchstatus", OML_INT, "0"},
     {"$encatid", OML_TEXT, ""},     {"$dcargs", OML_TEXT, ""},
+    {"$ifmnote", OML_BLOCK, "2"},
 };
 
 std::string Escaped(const char* text) {
@@ -55,10 +57,10 @@ void AD_AttachPage(int code, const char* name, const char* virus) {
     intake::ExitMissingTemplate();
   }
   form_setdefault(page);
-  if (GINI_Level(s.level).flags & kLevelFlagCabinet) {
-    OML_IntSet(page, "$ifdc", 1);
-    OML_StrDup(page, "$dcargs", AD_CabinetLinkArgs());
-  }
+  // The window's values that the cabinet and note links carry.
+  OML_StrDup(page, "$dcargs", AD_CabinetLinkArgs());
+  if (GINI_Level(s.level).flags & kLevelFlagCabinet) OML_IntSet(page, "$ifdc", 1);
+  if (MNOTE_HasNotes(s.user_id)) OML_IntSet(page, "$ifmnote", 1);
   if (const char* auth = MCGI_VarStrGet("auth", 0)) OML_StrDup(page, "$auth", HtmlEscape(auth));
   const AttachTable& t = ATT_Table();
   OML_IntSet(page, t.count == 0 ? "$hasdata" : "$ifhelp", 2);

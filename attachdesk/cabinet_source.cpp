@@ -5,15 +5,12 @@
 #include "attachdesk/handlers.h"
 #include "attachdesk/state.h"
 #include "common/cabinet/cabinet_source.h"
-#include "common/intake/stored_copy.h"
 #include "common/mime/content_type.h"
 #include "host/account/session.h"
-#include "host/base/strings.h"
 #include "host/cgi/cgi_request.h"
 #include "host/charset/names.h"
 #include "host/files/log.h"
 #include "host/files/mapped_file.h"
-#include "host/files/root.h"
 
 namespace {
 
@@ -54,18 +51,8 @@ void AD_CabinetSource() {
     if (answer == DC_SourceAnswer::kSkipped) continue;
     const auto length = static_cast<std::int64_t>(data.size());
     const std::string type = CT_Guess(data.data(), data.size(), name);
-    auto store = [&](AttachRecord& record) {
-      std::string copy =
-          StrPrintf("%s/%s_%s_A_%d_%d", host::TmpDir().c_str(), session().user_id.c_str(),
-                    AD_GetState().cpid->c_str(), in.pid, stored);
-      if (intake::StoreCopy(copy, data.data(), length) != 0) return -1;
-      ++stored;
-      std::string shown_from(purename(name));
-      const char* shown = AD_NameForUser(shown_from.c_str());
-      ATT_SetField(record.name, sizeof record.name, shown ? shown : "");
-      MSTR_Copy(record.path, sizeof record.path, copy);
-      return 0;
-    };
+    const char* shown = AD_NameForUser(std::string(purename(name)).c_str());
+    AD_StoreFn store = AD_NumberedCopy(stored, data.data(), length, shown ? shown : "", "");
     if (AD_Admit(name, data.data(), length, type.c_str(), store, kAdmitTypeNoCase) ==
         AD_Admission::kRefused) {
       return;

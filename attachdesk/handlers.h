@@ -75,6 +75,15 @@ AD_Intake& AD_GetIntake();
 // could not be stored (then nothing of it remains and it is not listed).
 using AD_StoreFn = std::function<int(AttachRecord& record)>;
 
+// The store function of the sources that number their copies by the copies
+// made so far in the request (cabinet, memo notes, calendar exports): writes
+// the `length` bytes at `data` to "<user>_<cpid>_A_<pid>_<stored>" in the tmp
+// folder, raises `stored` once it is written, and lists it under `name` with
+// `charset` (both through the list's field rules). `data`, `stored` and the
+// running request must outlive the function.
+AD_StoreFn AD_NumberedCopy(int& stored, const char* data, std::int64_t length, std::string name,
+                           std::string charset);
+
 // Flags of AD_Admit for the sources that differ from uploads.
 inline constexpr int kAdmitTypeNoCase = 1;  // the "text" type test ignores case
 inline constexpr int kAdmitNoDivert = 2;    // never diverted to the inserted text

@@ -8,10 +8,12 @@
 
 #include "attachdesk/cabinet.h"
 #include "attachdesk/handlers.h"
+#include "attachdesk/notes.h"
 #include "attachdesk/state.h"
 #include "common/attach/attach_list.h"
 #include "common/intake/list_write.h"
 #include "host/cgi/cgi_request.h"
+#include "host/base/process.h"
 #include "host/files/log.h"
 
 namespace {
@@ -39,11 +41,22 @@ bool Init() {
   return init && *init;
 }
 
+enum class Source { kCabinet, kNotes, kCalendar, kForm };
+
+// One source per request, by the first of these variables present.
+Source ChosenSource() {
+  if (Present("doc")) return Source::kCabinet;
+  if (Present("mnote")) return Source::kNotes;
+  if (Present("cal")) return Source::kCalendar;
+  return Source::kForm;
+}
+
 // Whether the request can change the list: it names positions to remove,
-// sends upload fields or a URL. A plain page request takes no turn.
+// sends upload fields or a URL, or names files of another source. A plain
+// page request takes no turn.
 bool MayChangeList() {
   if (Init()) return false;
-  if (Present("choice") || Present("doc")) return true;
+  if (Present("choice") || ChosenSource() != Source::kForm) return true;
   for (const FormPart& part : MCGI_Request().parts) {
     if (part.name.starts_with("newfile")) return true;
   }
@@ -73,6 +86,9 @@ void HandOverInsertedText(AD_Intake& in) {
 
 AD_Outcome RunIntake(AD_Intake& in) {
   AD_State& st = AD_GetState();
+  // Export names become file names: all are checked before any file is
+  // looked for, locked or written.
+  if (!Init() && ChosenSource() == Source::kCalendar && !AD_CalendarNamesAccepted()) host::Exit(1);
   MEM_WFPOpen(in.insertion);
 
   // Without a compose identifier there is no list file: the page shows an
@@ -89,12 +105,19 @@ AD_Outcome RunIntake(AD_Intake& in) {
   in.pid = static_cast<int>(getpid());
   for (int i = 0; i < ATT_Table().count; ++i) in.total += ATT_Table().records[i].size;
 
-  // One source per request. The memo note and calendar sources are not
-  // offered by this build: such a request shows the page unchanged.
-  if (Present("doc")) {
-    AD_CabinetSource();
-  } else if (!(Present("mnote") || Present("cal"))) {
-    AD_FormSource();
+  switch (ChosenSource()) {
+    case Source::kCabinet:
+      AD_CabinetSource();
+      break;
+    case Source::kNotes:
+      AD_NoteSource();
+      break;
+    case Source::kCalendar:
+      AD_CalendarSource();
+      break;
+    case Source::kForm:
+      AD_FormSource();
+      break;
   }
 
   WriteList(in);
@@ -111,6 +134,7 @@ AD_Intake& AD_GetIntake() {
 
 void attach_main() {
   if (Present("dcview")) AD_CabinetPage();
+  if (Present("mnoteview")) AD_NotePage();
   AD_Outcome outcome;
   {
     AD_Intake intake;

@@ -7,12 +7,16 @@
 
 namespace intake {
 
-bool IsValidComposeId(std::string_view cpid) {
-  if (cpid.size() > kComposeIdMax || cpid == "." || cpid == "..") return false;
-  for (unsigned char c : cpid) {
+bool IsSafeNamePart(std::string_view text) {
+  if (text == "." || text == "..") return false;
+  for (unsigned char c : text) {
     if (c == '/' || c == '_' || c < 0x20 || c == 0x7f) return false;
   }
   return true;
+}
+
+bool IsValidComposeId(std::string_view cpid) {
+  return cpid.size() <= kComposeIdMax && IsSafeNamePart(cpid);
 }
 
 bool AcceptComposeId(std::string_view cpid) {

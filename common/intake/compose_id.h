@@ -9,6 +9,11 @@ namespace intake {
 
 inline constexpr std::size_t kComposeIdMax = 64;
 
+// False for a text that holds "/", "_" (it joins the parts of the tmp
+// folder's names, and user ids may hold "_") or a control byte, or is "." or
+// "..": such a text never becomes part of a file name.
+bool IsSafeNamePart(std::string_view text);
+
 // False for an identifier with "/", "_" (it joins user id and identifier, and
 // user ids may hold "_"), a control byte, "." or "..", or over kComposeIdMax
 // bytes. The empty identifier is valid: it means none.
