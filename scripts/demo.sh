@@ -109,6 +109,22 @@ printf 'Expense claim form.\n' >"$pub/forms/expenses.txt"
 WEBMAIL_ROOT=$root "$bin/attachtool" acl-set @ / alice '' 0744 >/dev/null
 WEBMAIL_ROOT=$root "$bin/attachtool" acl-set @ /salaries.txt bob '' 0700 >/dev/null
 
+# --- memo notes and a calendar export -------------------------------------------
+# alice's memo notes in two folders, written with the store's own writers (on a
+# site the suite's memo pages keep them): "Attach a memo note" in her window.
+# The calendar program, outside this project, leaves exports in tmp/ and opens
+# the window with "cal=1&fname=...&title=..."; the start page's link does so
+# for this one.
+note() { WEBMAIL_ROOT=$root "$bin/attachtool" note-add "$@" >/dev/null; }
+printf 'Agenda: budget, hiring, the new office.\n' | note alice work 'Monday meeting'
+printf 'Call the printer about the brochure proofs.\n' | note alice work 'Phone calls'
+printf 'Gift ideas: a book, a scarf, concert tickets.\n' | note alice personal 'Birthday'
+printf 'Bread, milk, coffee, apples.\n' | note --dated alice personal ''
+printf '%s\r\n' 'BEGIN:VCALENDAR' 'VERSION:2.0' 'PRODID:-//attachdesk demo//EN' 'BEGIN:VEVENT' \
+  'UID:team-meeting@demo' 'DTSTAMP:20250106T080000Z' 'DTSTART:20250106T090000Z' \
+  'DTEND:20250106T100000Z' 'SUMMARY:Team meeting' 'END:VEVENT' 'END:VCALENDAR' \
+  >"$root/tmp/cal_alice_team.ics"
+
 # Every shipped language with every template it has.
 for lang_dir in "$top"/templates/*/; do
   lang=$(basename "$lang_dir")
@@ -201,8 +217,14 @@ code{background:#eef2f7;padding:0 4px;border-radius:3px}
 
 <section>
 <h2>Attachment window</h2>
-<p>The window a compose page opens to attach files: uploads, a web address (try <code>http://127.0.0.1:@PORT@/sample.txt</code>), the list and removal. "Attach from the document cabinet" offers alice's own cabinet, the public cabinet, and the folder <code>/shared</code> of alice's cabinet to bob.</p>
+<p>The window a compose page opens to attach files: uploads, a web address (try <code>http://127.0.0.1:@PORT@/sample.txt</code>), the list and removal. "Attach from the document cabinet" offers alice's own cabinet, the public cabinet, and the folder <code>/shared</code> of alice's cabinet to bob. "Attach a memo note" offers alice's notes.</p>
 <p><a class=button href="/cgi-bin/attachdesk?atid=1234" onclick="return openDesk(this.href)">Open the attachment window</a></p>
+</section>
+
+<section>
+<h2>Calendar export</h2>
+<p>What the calendar program does to attach an event: it leaves an export in <code>tmp/</code> and opens the attachment window with its name and title (alice's "Team meeting").</p>
+<p><a class=button href="/cgi-bin/attachdesk?atid=1234&amp;cal=1&amp;fname=team&amp;title=Team%20meeting" onclick="return openDesk(this.href)">Attach the team meeting</a></p>
 </section>
 
 <section>

@@ -173,7 +173,7 @@ async function clearFileInputs(target) {
 async function assertNoTemplateLeftovers(target) {
   const html = await target.content();
   const leftover = html.match(
-    /\$(?:count|size|sizelimit|sizeleft|countlimit|countleft|ins_text|atid|encatid|choice|keepname|virusfile|fetcherror|dcargs|dcbase|dcpath|dcowner|fname|fvalue|fdesc)\b/);
+    /\$(?:count|size|sizelimit|sizeleft|countlimit|countleft|ins_text|atid|encatid|choice|keepname|virusfile|fetcherror|dcargs|dcbase|dcpath|dcowner|fname|fvalue|fdesc|cate|nkey|ntitle|nfile|fnotes)\b/);
   assert.equal(leftover, null, `the page shows an unreplaced template variable ${leftover && leftover[0]}`);
 }
 
@@ -536,6 +536,35 @@ step('a public file the user may not read gives error 3, the files before it sta
   await attachChosen(page, ['holidays.txt', 'salaries.txt']);
   assert.match(await bodyText(page), /You may not read that file in the document cabinet\./);
   assert.deepEqual(await names(page), ['welcome.txt', 'handbook.txt', 'holidays.txt']);
+});
+
+// alice's memo notes (folders "personal" and "work") and the calendar
+// export "team" that the demo leaves in tmp/.
+const notesAtid = 'notes' + Date.now();
+
+step('a memo note is attached from the note page', async () => {
+  await page.goto(`${base}/cgi-bin/attachdesk?atid=${notesAtid}`);
+  await Promise.all([page.waitForNavigation(), page.click('#mnote_link')]);
+  assert.match(await page.innerText('#mn_folders'), /personal.*work/s);
+  await Promise.all([page.waitForNavigation(), page.click('#mn_folders a:text-is("work")')]);
+  assert.match(await page.innerText('#mn_where'), /work/);
+  assert.match(await page.innerText('#mn_notes'), /Monday meeting\s+Monday_meeting\.txt/);
+  await page.check('#mn_notes tr:has-text("Monday meeting") input[name=file]');
+  await Promise.all([page.waitForNavigation(), page.click('#mn_attach')]);
+  await page.waitForSelector('#usage');
+  assert.deepEqual(await names(page), ['Monday_meeting.txt']);
+  await assertNoTemplateLeftovers(page);
+});
+
+step('a calendar export is attached beside it', async () => {
+  await page.goto(`${base}/cgi-bin/attachdesk?atid=${notesAtid}&cal=1&fname=team&title=Team%20meeting`);
+  await page.waitForSelector('#usage');
+  assert.deepEqual(await names(page), ['Monday_meeting.txt', 'Team meeting.ics']);
+  // bob keeps no notes: his window does not offer them.
+  await page.setExtraHTTPHeaders({ Authorization: basic('bob') });
+  await page.goto(`${base}/cgi-bin/attachdesk?atid=${notesAtid}`);
+  assert.equal(await page.$('#mnote_link'), null);
+  await page.setExtraHTTPHeaders({ Authorization: basic('alice') });
 });
 
 step('the Japanese window shows the same limits', async () => {
