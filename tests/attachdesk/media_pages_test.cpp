@@ -412,6 +412,8 @@ class MediaCabinetTest : public MediaPagesTest {
     root.Write("home/alice/dc/pics/page.html", "<html><body>not a picture</body></html>\n");
     root.Write("home/alice/dc/pics/bad.png", Png() + "VIRUS-MARKER Eicar");
     root.Write("home/alice/dc/pics/big.png", Png(1025));
+    root.Write("home/alice/dc/pics/huge.png", Png());
+    fs::resize_file(root.Path("home/alice/dc/pics/huge.png"), 5ULL << 30);
     root.Write("home/alice/dc/pics/sub/deep.png", Png(80));
     root.Write("home/alice/dc/shared/sea.gif", Gif(70));
     root.Write("outside/out.png", Png());
@@ -461,6 +463,8 @@ TEST_F(MediaCabinetTest, CabinetFilesBecomeBackgroundsAndImages) {
       {"img1", pics + "bad.png", 6, {}, virus},
       {"bg1", pics + "big.png", 2, {}, small},
       {"img1", pics + "big.png", 2, {}, small},
+      {"bg1", pics + "huge.png", 2},
+      {"img1", pics + "huge.png", 2},
       {"bg1", pics + "nope.png", 3},
       {"bs1", pics + "nope.wav", 3},
       {"img1", pics + "nope.png", 3},
@@ -539,7 +543,7 @@ TEST_F(MediaCabinetTest, TheCabinetPageServesEveryWindow) {
   for (const char* atid : {"bg1", "bs1", "img1"}) {
     CgiResult r = Get(std::string("atid=") + atid + "&dcview=1&dc_base=alice&dir_path=/pics");
     EXPECT_EQ(r.page,
-              std::string("A=") + atid + "|P=/pics|bad.png,big.png,page.html,sky.png,tune.wav,\n");
+              std::string("A=") + atid + "|P=/pics|bad.png,big.png,huge.png,page.html,sky.png,tune.wav,\n");
   }
   EXPECT_TRUE(Stored().empty());
   EXPECT_FALSE(root.Exists("tmp/alice_1_BG.dat"));

@@ -172,6 +172,8 @@ class ComposeCabinetTest : public ComposeTest {
     root.Write("home/alice/dc/docs/bad.exe", "xx VIRUS-MARKER Evil xx");
     root.Write("home/alice/dc/docs/fit.bin", std::string(1008, 'f'));
     root.Write("home/alice/dc/docs/over.bin", std::string(1009, 'o'));
+    root.Write("home/alice/dc/docs/huge.bin", "");
+    std::filesystem::resize_file(root.Path("home/alice/dc/docs/huge.bin"), 5ULL << 30);
     root.Write("home/alice/dc/shared/plan.txt", "plan\n");
     root.Write("secret.txt", "secret\n");
     root.Write("elsewhere/x.txt", "x\n");
@@ -237,6 +239,16 @@ TEST_F(ComposeCabinetTest, CabinetFilesAreCopiedAndListed) {
        {{"a.txt", "alpha\n"}},
        "Level0.AttachSizeKB = 1\n",
        1},
+      {"a file over the room left with the list full: the count limit is told",
+       "dc_base=alice&dir_path=/docs&name=over.bin",
+       "E=1|V=/|N=1|",
+       {},
+       "AttachCountLimit = 1\nLevel0.AttachSizeKB = 1\n",
+       1},
+      {"a file larger than the address space is refused by its size",
+       "dc_base=alice&dir_path=/docs&name=a.txt&name=huge.bin",
+       "E=2|V=/|N=1|",
+       {{"a.txt", "alpha\n"}}},
       {"a virus: error 4, the file not stored",
        "dc_base=alice&dir_path=/docs&name=a.txt&name=bad.exe&name=b%3Bc.txt",
        "E=4|V=bad.exe/Evil|N=1|",
