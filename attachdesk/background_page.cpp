@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "attachdesk/cabinet.h"
 #include "attachdesk/handlers.h"
 #include "attachdesk/media.h"
 #include "attachdesk/state.h"
@@ -186,6 +187,9 @@ bool AsksForChange() {
 }
 
 int Run(const Background& bg) {
+  // The cabinet page of the window's cabinet link; the file chosen there
+  // comes back as the cabinet source.
+  if (Text("dcview")) AD_CabinetPage();
   const AD_State& st = AD_GetState();
   // Without a compose identifier there is no list: nothing is taken, and a
   // request that asks for a change is told so.

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "attachdesk/cabinet.h"
 #include "attachdesk/media.h"
 #include "attachdesk/state.h"
 #include "host/account/session.h"
@@ -74,6 +75,9 @@ int AD_ImagePage(int code, const std::string& client_name, const std::string& st
 }  // namespace
 
 int AD_ImageMain() {
+  // The cabinet page of the window's cabinet link; the file chosen there
+  // comes back as the cabinet source.
+  if (MCGI_VarStrGet("dcview", 0)) AD_CabinetPage();
   const char* init = MCGI_VarStrGet("init", 0);
   if (init && *init) return AD_ImagePage(kMediaOk, {}, {});
   std::fputs("Cache-Control: no-cache\n", stdout);

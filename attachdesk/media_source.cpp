@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -42,14 +43,17 @@ AD_MediaResult Refused(int code, std::string source_name) {
   return r;
 }
 
+// The largest file a page takes: the level's limit; a record keeps its size
+// in 32 bits, so a larger file could not be listed.
+std::int64_t SizeLimit() {
+  return std::min<std::int64_t>(intake::SizeLimit(), std::numeric_limits<std::int32_t>::max());
+}
+
 // The checks every file meets before it is kept: size, kind, viruses.
 // kMediaOk, or the code that refuses it.
 int Check(AD_MediaKind kind, const std::string& source_name, const char* data,
           std::int64_t length) {
-  // A record keeps its size in 32 bits: a larger file cannot be listed.
-  if (length > intake::SizeLimit() || length > std::numeric_limits<std::int32_t>::max()) {
-    return kMediaTooLarge;
-  }
+  if (length > SizeLimit()) return kMediaTooLarge;
   std::string type = CT_TypeOfBytes(data, static_cast<std::size_t>(length));
   if (!KindAccepts(kind, type)) return kMediaWrongKind;
   std::optional<std::string> virus;
@@ -153,13 +157,15 @@ AD_MediaResult AD_MediaFromCabinet(AD_MediaKind kind, const AD_StoredNamer& name
   if (base.empty() || dir.empty() || name.empty()) return {};
   MappedFile data;
   std::string source_path;
-  switch (DC_OpenSourceFile(session().user_id, base, dir, name, data, source_path)) {
+  switch (DC_OpenSourceFile(session().user_id, base, dir, name, data, source_path, SizeLimit())) {
     case DC_SourceAnswer::kOk:
       break;
     case DC_SourceAnswer::kNoPermission:
       return Refused(kMediaNoPermission, name);
     case DC_SourceAnswer::kSkipped:
       return Refused(kMediaNoFile, name);  // not a file that can be taken
+    case DC_SourceAnswer::kTooLarge:
+      return Refused(kMediaTooLarge, name);
   }
   return Take(kind, std::move(name), data.data(), static_cast<std::int64_t>(data.size()), namer);
 }

@@ -99,6 +99,17 @@ printf 'Minutes of the Monday meeting.\n' >"$dc/notes/meeting.txt"
 printf 'Project plan: design, build, test, ship.\n' >"$dc/shared/project-plan.txt"
 printf 'First draft of the announcement.\n' >"$dc/shared/drafts/announcement.txt"
 printf 'welcome.txt\tStart here\n' >"$dc/.finfo"
+# A picture for the background and image windows' "From the document cabinet".
+mkdir -p "$dc/pictures"
+base64 -d >"$dc/pictures/sunset.png" <<'EOF'
+iVBORw0KGgoAAAANSUhEUgAAAEAAAAAoCAIAAADBrGu+AAABA0lEQVR42u3PUUfDYRzF8fPC/td7
+TSNijIiIiIiIyMpUpjIrU5k1U/lLkiSZ3Zx3sKtd7CY2dp6b3xx7+Fx/nYNqg9awcU5r2GzSGmoX
+tIb6Fa1hq0Vr2L6mNezcclUm/WJeagS7bcZbOP0/PYW9DoMtXT8j1rB/z2DiAbGGgy4jietnlCAO
+Hxgp6YASxNETIyUdUII47jFS0gEliJM+IyUdUII4HTBS0gEliLMhIyUdUIJovjCYuF6s4fKNwcQD
+Yg2tkvGWrtdTuHnnqiycnhpB+4PWcPdJa+h+0Roev2kNvR9aw/MvrWH4R2t4HdEayjGtoahWrOUD
++UA+kA/kA+t9YAoLVB2YSZpb4wAAAABJRU5ErkJggg==
+EOF
+printf 'sunset.png\tA background picture\n' >"$dc/pictures/.finfo"
 printf 'project-plan.txt\tShared with bob\n' >"$dc/shared/.finfo"
 WEBMAIL_ROOT=$root "$bin/attachtool" grant alice /shared bob 2 1 >/dev/null
 pub=$root/public/dc
@@ -244,7 +255,7 @@ code{background:#eef2f7;padding:0 4px;border-radius:3px}
 
 <section>
 <h2>An HTML message with a background and pictures</h2>
-<p>Choose a background image and a background sound, and insert pictures into the text; each opens its window (a stand-in for the compose page's).</p>
+<p>Choose a background image and a background sound, and insert pictures into the text; each opens its window (a stand-in for the compose page's). Each window can also take a file from the document cabinet (alice has <code>/pictures/sunset.png</code>).</p>
 <div id=html_body contenteditable=true aria-label="HTML message" style="min-height:8em;padding:8px;border:1px solid #9fb3c8;border-radius:6px;background-color:#fff">Hello,<br><br></div>
 <p id=sound_line hidden>Background sound: <span id=sound_name></span> <audio id=sound controls></audio></p>
 <p><a class=button href="/cgi-bin/attachdesk?atid=bg1234&amp;init=1" onclick="return openDesk(this.href, 'background')">Background image</a>

@@ -4,8 +4,10 @@
 // list, which is written back once.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -109,12 +111,20 @@ void CabinetSource(Compose& in) {
     }
     MappedFile data;
     std::string source;
-    switch (DC_OpenSourceFile(session().user_id, base, dir, name, data, source)) {
+    // A file beyond the room left (or a record's 32-bit size) is refused
+    // before it is read.
+    const std::int64_t room = std::min<std::int64_t>(intake::SizeLimit() - in.total,
+                                                     std::numeric_limits<std::int32_t>::max());
+    switch (DC_OpenSourceFile(session().user_id, base, dir, name, data, source, room)) {
       case DC_SourceAnswer::kNoPermission:
         in.code = intake::kCodeNoPermission;
         return;
       case DC_SourceAnswer::kSkipped:
         continue;
+      case DC_SourceAnswer::kTooLarge:
+        // The count limit is told before the size limit.
+        in.code = intake::LimitRefusal(ATT_Table().count, in.total, room + 1);
+        return;
       case DC_SourceAnswer::kOk:
         break;
     }

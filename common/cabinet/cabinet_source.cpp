@@ -44,7 +44,7 @@ bool Metadata(std::string_view name) {
 
 DC_SourceAnswer DC_OpenSourceFile(const std::string& user_id, std::string_view dc_base,
                                   std::string_view dir_path, std::string_view name,
-                                  MappedFile& data, std::string& path) {
+                                  MappedFile& data, std::string& path, std::int64_t max_size) {
   path.clear();
   if (Metadata(name)) return DC_SourceAnswer::kSkipped;
   if (!(DC_Permission(user_id, dc_base, dir_path, name, 1) & DC_PERM_READ)) {
@@ -75,6 +75,9 @@ DC_SourceAnswer DC_OpenSourceFile(const std::string& user_id, std::string_view d
   if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return DC_SourceAnswer::kSkipped;
   std::string opened = OpenedPath(fd.get());
   if (!opened.empty() && !DC_InsideRoot(*root, opened)) return DC_SourceAnswer::kSkipped;
+  // A file beyond the caller's limit is neither read nor mapped (a file
+  // larger than the address space could not be).
+  if (st.st_size > max_size) return DC_SourceAnswer::kTooLarge;
   if (!data.Map(fd.get())) return DC_SourceAnswer::kSkipped;
   path = std::move(full);
   return DC_SourceAnswer::kOk;

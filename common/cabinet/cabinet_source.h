@@ -3,6 +3,8 @@
 // its cabinet.
 #pragma once
 
+#include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -13,11 +15,13 @@ enum class DC_SourceAnswer {
   kNoPermission,  // the user may not read it, or it does not exist (page code 3)
   kSkipped,       // a folder, not a regular file, a cabinet's own metadata file,
                   // or a symbolic link that leads out of the cabinet
+  kTooLarge,      // a file larger than `max_size`: refused before it is read
 };
 
 // Asks DC_Permission(user_id, dc_base, dir_path, name, 1) for the read bit,
 // then opens "<DC_Dir(dc_base, dir_path)>/<name>" without leaving that
-// cabinet and maps it.
+// cabinet and maps it, unless it holds more than `max_size` bytes.
 DC_SourceAnswer DC_OpenSourceFile(const std::string& user_id, std::string_view dc_base,
                                   std::string_view dir_path, std::string_view name,
-                                  MappedFile& data, std::string& path);
+                                  MappedFile& data, std::string& path,
+                                  std::int64_t max_size = std::numeric_limits<std::int64_t>::max());

@@ -14,6 +14,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "cabinet/cabinet_fixture.h"
+#include "host/charset/names.h"
 #include "host/files/files.h"
 #include "host/files/hashed_store.h"
 #include "support/cgi_run.h"
@@ -396,17 +398,155 @@ TEST_F(MediaPagesTest, ImageNamesAndReference) {
   EXPECT_THAT(r.page, HasSubstr("E=0|D=||SIZE=320 x 200|A=img1"));
 }
 
-// The cabinet is asked through its permission check (here the stand-in that
-// grants nothing): code 3 on every page, nothing stored, the list kept.
-TEST_F(MediaPagesTest, CabinetFilesNeedThePermissionCheck) {
-  root.Write("tmp/alice_1_BG.dat", "old.png;/x;1;1\n");
-  for (const char* atid : {"bg1", "bs1", "img1"}) {
-    CgiResult r = Get(std::string("atid=") + atid + "&doc=1&dc_base=bob&dir_path=%2F&name=a.png");
-    EXPECT_THAT(r.page, HasSubstr("E=3|")) << atid;
+// alice's cabinet: pictures, a sound, a web page, a file with a virus
+// marker, a folder, links leading out; her folder /shared is granted to bob.
+class MediaCabinetTest : public MediaPagesTest {
+ protected:
+  void SetUp() override {
+    MediaPagesTest::SetUp();
+    root.AddUser("bob");
+    root.Write("etc/avscan.conf",
+               "Vendor = test\nEngineLib = " + std::string(AD_LIB_DIR) + "/libtav_marker.so\n");
+    root.Write("home/alice/dc/pics/sky.png", Png(100));
+    root.Write("home/alice/dc/pics/tune.wav", Wav(90));
+    root.Write("home/alice/dc/pics/page.html", "<html><body>not a picture</body></html>\n");
+    root.Write("home/alice/dc/pics/bad.png", Png() + "VIRUS-MARKER Eicar");
+    root.Write("home/alice/dc/pics/big.png", Png(1025));
+    root.Write("home/alice/dc/pics/huge.png", Png());
+    fs::resize_file(root.Path("home/alice/dc/pics/huge.png"), 5ULL << 30);
+    root.Write("home/alice/dc/pics/sub/deep.png", Png(80));
+    root.Write("home/alice/dc/shared/sea.gif", Gif(70));
+    root.Write("outside/out.png", Png());
+    symlink(root.Path("outside/out.png").c_str(), root.Path("home/alice/dc/pics/leak.png").c_str());
+    symlink(root.Path("outside").c_str(), root.Path("home/alice/dc/outdir").c_str());
+    cabinet_test::AddGrant("alice", "/shared", "bob", 2, 1);
   }
-  EXPECT_EQ(root.Read("tmp/alice_1_BG.dat"), "old.png;/x;1;1\n");
-  EXPECT_FALSE(root.Exists("tmp/alice_1_BS.dat"));
+
+  CgiResult Get(const std::string& query, const std::string& user = "alice") {
+    CgiRequest req;
+    req.query = query;
+    req.remote_user = user;
+    req.env["AD_ENGINE_LOG"] = root.Path("engine.log");
+    return RunCgi("attachdesk", root.path(), req);
+  }
+};
+
+// A cabinet file is checked as an upload is (size, kind, viruses) and stored
+// under the cabinet's name; a name that is no file of the cabinet is code 1,
+// one the user may not read (or that does not exist) code 3.
+TEST_F(MediaCabinetTest, CabinetFilesBecomeBackgroundsAndImages) {
+  const std::string old_bg = "old.png;/x;1;1\n";
+  const std::string pics = "dc_base=alice&dir_path=/pics&name=";
+  const std::string shared = "dc_base=*alice&dir_path=/shared&name=";
+  const std::string virus = "Level0.Privileges = 128";
+  const std::string small = "Level0.AttachSizeKB = 1";
+  struct Case {
+    const char* atid;
+    std::string query;  // after "atid=<atid>&"
+    int code;
+    std::string taken = {};  // the file taken, below home/alice/dc
+    std::string site = {};
+    std::string user = "alice";
+    int type = 0;
+  } cases[] = {
+      {"bg1", pics + "sky.png", 0, "pics/sky.png"},
+      {"bs1", pics + "tune.wav", 0, "pics/tune.wav"},
+      {"img1", pics + "sky.png", 0, "pics/sky.png"},
+      {"img1", pics + "sub/deep.png", 0, "pics/sub/deep.png"},
+      {"bg1", "doc=1&type=2&" + pics + "sky.png", 0, "pics/sky.png", {}, "alice", 2},
+      {"bg1", shared + "sea.gif", 0, "shared/sea.gif", {}, "bob"},
+      {"img1", shared + "sea.gif", 0, "shared/sea.gif", {}, "bob"},
+      {"bg1", pics + "page.html", 5},
+      {"img1", pics + "page.html", 5},
+      {"bs1", pics + "sky.png", 5},
+      {"bg1", pics + "bad.png", 6, {}, virus},
+      {"img1", pics + "bad.png", 6, {}, virus},
+      {"bg1", pics + "big.png", 2, {}, small},
+      {"img1", pics + "big.png", 2, {}, small},
+      {"bg1", pics + "huge.png", 2},
+      {"img1", pics + "huge.png", 2},
+      {"bg1", pics + "nope.png", 3},
+      {"bs1", pics + "nope.wav", 3},
+      {"img1", pics + "nope.png", 3},
+      {"bg1", pics + "sky.png", 3, {}, {}, "bob"},
+      {"img1", "dc_base=*alice&dir_path=/pics&name=sky.png", 3, {}, {}, "bob"},
+      {"bg1", pics + "sub", 1},
+      {"img1", pics + "leak.png", 1},
+      {"bg1", "dc_base=alice&dir_path=/outdir&name=out.png", 1},
+  };
+  for (const Case& c : cases) {
+    const std::string what = std::string(c.atid) + " " + c.user + " " + c.query;
+    fs::remove_all(HashedStoreRoot());
+    root.Write("etc/site.conf", c.site);
+    root.Write("tmp/" + c.user + "_1_BG.dat", old_bg);
+    fs::remove(root.Path("tmp/" + c.user + "_1_BS.dat"));
+    CgiResult r = Get(std::string("atid=") + c.atid + "&" + c.query, c.user);
+    EXPECT_THAT(r.page, HasSubstr("E=" + std::to_string(c.code) + "|")) << what;
+    if (c.code != 0) {
+      EXPECT_TRUE(Stored().empty()) << what;
+      EXPECT_EQ(root.Read("tmp/" + c.user + "_1_BG.dat"), old_bg) << what;
+      EXPECT_FALSE(root.Exists("tmp/" + c.user + "_1_BS.dat")) << what;
+      continue;
+    }
+    ASSERT_EQ(Stored().size(), 1u) << what;
+    const std::string ref = Stored()[0];
+    const std::string stored = ref.substr(6);
+    const std::string data = root.Read("home/alice/dc/" + c.taken);
+    const std::string name(purename(c.taken));
+    EXPECT_EQ(root.Read(Store(ref).substr(root.path().size() + 1)), data) << what;
+    if (std::string(c.atid) == "img1") {
+      const std::string ext = name.substr(name.rfind('.'));
+      EXPECT_THAT(stored, MatchesRegex("[0-9]+" + std::to_string(data.size()) + "\\" + ext));
+      EXPECT_THAT(r.page, HasSubstr("E=0|D=" + stored + "/" + name + "|UP|")) << what;
+      continue;
+    }
+    const std::string list = std::string(c.atid) == "bg1" ? "BG" : "BS";
+    EXPECT_THAT(stored, MatchesRegex("[0-9A-F]+" + c.user + name)) << what;
+    EXPECT_EQ(root.Read("tmp/" + c.user + "_1_" + list + ".dat"),
+              name + ";" + Store(ref) + ";" + std::to_string(data.size()) + ";" +
+                  std::to_string(c.type) + "\n")
+        << what;
+    EXPECT_THAT(r.page, HasSubstr("E=0|B=" + name + "|")) << what;
+    EXPECT_THAT(r.page, HasSubstr("|D=" + ref + "|S=" + std::to_string(data.size()) +
+                                  "|T=" + std::to_string(c.type) + "|"))
+        << what;
+  }
+}
+
+// With an upload and a cabinet file in one request the background pages take
+// both, the cabinet file last (the upload stays stored, unlisted); the image
+// page takes the upload only.
+TEST_F(MediaCabinetTest, UploadAndCabinetFileInOneRequest) {
+  for (const char* atid : {"bg1", "img1"}) {
+    fs::remove_all(HashedStoreRoot());
+    Multipart form = Upload(atid, "up.png", Png());
+    form.Field("dc_base", "alice").Field("dir_path", "/pics").Field("name", "sky.png");
+    CgiResult r = Post(form);
+    if (std::string(atid) == "bg1") {
+      EXPECT_THAT(r.page, HasSubstr("E=0|B=sky.png|"));
+      EXPECT_EQ(Stored().size(), 2u);
+      EXPECT_THAT(root.Read("tmp/alice_1_BG.dat"),
+                  MatchesRegex("sky\\.png;.*alicesky\\.png;100;0\n"));
+    } else {
+      ASSERT_EQ(Stored().size(), 1u);
+      EXPECT_THAT(r.page, HasSubstr("E=0|D=" + Stored()[0].substr(6) + "/up.png|UP|"));
+    }
+  }
+}
+
+// The windows' cabinet link opens the cabinet page, whose choice is posted
+// back to the window (atid kept).
+TEST_F(MediaCabinetTest, TheCabinetPageServesEveryWindow) {
+  root.Write("etc/dc_type.conf", "*\tFile\t9\n");
+  root.Write("httpd/template/en/cabinet.dat",
+             "A=$atid|P=$dcpath|<!--loop $files-->$fname,<!--/loop $files-->\n");
+  for (const char* atid : {"bg1", "bs1", "img1"}) {
+    CgiResult r = Get(std::string("atid=") + atid + "&dcview=1&dc_base=alice&dir_path=/pics");
+    EXPECT_EQ(r.page,
+              std::string("A=") + atid + "|P=/pics|bad.png,big.png,huge.png,page.html,sky.png,tune.wav,\n");
+  }
   EXPECT_TRUE(Stored().empty());
+  EXPECT_FALSE(root.Exists("tmp/alice_1_BG.dat"));
 }
 
 // Links planted in the store are never written through, and a list that

@@ -156,10 +156,31 @@ step('a selected file is removed, the message still kept', async () => {
   assert.equal(await page.inputValue('input[name=subject]'), 'Q3 <figures> & notes');
 });
 
+// The compose flow's cabinet source: the form carries the choice of a cabinet
+// window (doc, dc_base, dir_path, name), as the suite's cabinet window posts it.
+step('a file of the own document cabinet is attached, the message kept', async () => {
+  const welcome = 'Welcome to your document cabinet.\nFiles kept here can be attached to any message.\n';
+  await page.evaluate(() => {
+    const form = document.getElementById('compose_form');
+    for (const [name, value] of [['doc', '1'], ['dc_base', 'alice'], ['dir_path', '/'], ['name', 'welcome.txt']]) {
+      const input = document.createElement('input');
+      input.type = 'hidden';
+      input.name = name;
+      input.value = value;
+      form.appendChild(input);
+    }
+  });
+  await Promise.all([page.waitForNavigation(), page.click('#attach_button')]);
+  assert.equal(await page.isVisible('.error'), false, 'the page shows an error');
+  assert.deepEqual(await listed(), ['notes.txt, 12 bytes', `welcome.txt, ${welcome.length} bytes`]);
+  assert.equal(await page.inputValue('input[name=subject]'), 'Q3 <figures> & notes');
+  assert.equal(await page.inputValue('#content'), 'Dear Bob,\nthe figures are attached.\n');
+});
+
 step('the message is handed to the compose program with its attachment', async () => {
   await Promise.all([page.waitForNavigation(), page.click('#send_button')]);
   assert.match(page.url(), new RegExp(`/cgi-bin/genMail\\?keep_attach=1&cpid=${cpid}&m=0$`));
-  assert.match((await page.innerText('body')).replace(/\s+/g, ' '), /New message \(demo stand-in\).*notes\.txt, 12 bytes/);
+  assert.match((await page.innerText('body')).replace(/\s+/g, ' '), /New message \(demo stand-in\).*notes\.txt, 12 bytes.*welcome\.txt, 82 bytes/);
 });
 
 step('a web page is sent as the message body, its picture attached', async () => {

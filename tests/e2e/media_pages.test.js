@@ -179,6 +179,25 @@ step('the layout is saved in place', async () => {
   return win;
 });
 
+step('a background image is chosen from the document cabinet', async () => {
+  const win = windows['Background image'];
+  await Promise.all([win.waitForNavigation(), win.click('#cabinet_link')]);
+  assert.match(await win.innerText('#dc_where'), /My cabinet: \//);
+  await Promise.all([win.waitForNavigation(), win.click('#dc_folders a:has-text("pictures")')]);
+  assert.match(await win.innerText('#dc_files'), /sunset\.png.*A background picture/s);
+  await win.check('input[name=name][value="sunset.png"]');
+  await Promise.all([win.waitForNavigation(), win.click('#dc_attach')]);
+  assert.equal(await win.isVisible('.error'), false, 'the page shows an error');
+  assert.equal(await win.innerText('#bg_name'), 'sunset.png');
+  const swatch = await win.$eval('#swatch', (el) => getComputedStyle(el).backgroundImage);
+  const url = swatch.replace(/^url\("?|"?\)$/g, '');
+  assert.match(url, /\/cgi-bin\/filedownload\/[0-3][0-9a-f]\/[0-3][0-9a-f]\/[0-9A-F]+alicesunset\.png$/);
+  assert.deepEqual(await naturalSize(win, url), [64, 40]);
+  assert.match(listFile('BG'), /^sunset\.png;.*\/hashed_store\/.*alicesunset\.png;316;\d\n$/);
+  assert.match(await compose.$eval('#html_body', (el) => el.style.backgroundImage), /alicesunset\.png/);
+  return win;
+});
+
 step('a background sound is chosen and its player plays it', async () => {
   const win = await openWindow('Background sound');
   await win.setInputFiles('input[name=newfile]', { name: 'tone.wav', mimeType: 'audio/wav', buffer: wav() });

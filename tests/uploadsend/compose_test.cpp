@@ -1,6 +1,7 @@
 // The compose flow: removals, uploads, the URL and cabinet files, with
 // uploadsend run as a CGI program.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -8,6 +9,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "cabinet/cabinet_fixture.h"
 #include "support/http_server.h"
 #include "tests/uploadsend/uploadsend_fixture.h"
 
@@ -140,8 +142,8 @@ TEST_F(ComposeTest, WithoutAComposeIdentifierNoFileIsTouched) {
 }
 
 // The cabinet: without a base or folder the request is logged and changes
-// nothing; a file the cabinet refuses is error 3 with the list kept.
-TEST_F(ComposeTest, CabinetFilesNeedABaseAFolderAndPermission) {
+// nothing.
+TEST_F(ComposeTest, CabinetFilesNeedABaseAndAFolder) {
   List("2", 1);
   const std::string before = root.Read("tmp/alice_2_Attach.dat");
   CgiResult r = Get("atid=2&doc=1&dc_base=&dir_path=%2Fa%0Ab&name=x.txt");
@@ -151,11 +153,149 @@ TEST_F(ComposeTest, CabinetFilesNeedABaseAFolderAndPermission) {
   r = Get("atid=2&doc&dir_path=/a");
   EXPECT_THAT(root.Read("log/error.log"),
               HasSubstr("] attachdesk: attach_main():dc_base=(),dir_path=(/a).\n"));
-
-  r = Get("atid=2&doc=1&dc_base=alice&dir_path=/&name=x.txt&name=y.txt");
-  EXPECT_THAT(r.page, HasSubstr("E=3|V=/|N=1|"));
   EXPECT_EQ(root.Read("tmp/alice_2_Attach.dat"), before);
   EXPECT_EQ(Tmp("_A_").size(), 1u);
+}
+
+// alice's cabinet: files, a folder, links leading out, a file with a virus
+// marker; her folder /shared is granted to bob (read, with what lies below).
+class ComposeCabinetTest : public ComposeTest {
+ protected:
+  void SetUp() override {
+    ComposeTest::SetUp();
+    root.AddUser("bob");
+    Engine();
+    root.Write("home/alice/dc/docs/a.txt", "alpha\n");
+    root.Write("home/alice/dc/docs/empty.txt", "");
+    root.Write("home/alice/dc/docs/b;c.txt", "bravo charlie\n");
+    root.Write("home/alice/dc/docs/sub/d.txt", "delta\n");
+    root.Write("home/alice/dc/docs/bad.exe", "xx VIRUS-MARKER Evil xx");
+    root.Write("home/alice/dc/docs/fit.bin", std::string(1008, 'f'));
+    root.Write("home/alice/dc/docs/over.bin", std::string(1009, 'o'));
+    root.Write("home/alice/dc/docs/huge.bin", "");
+    std::filesystem::resize_file(root.Path("home/alice/dc/docs/huge.bin"), 5ULL << 30);
+    root.Write("home/alice/dc/shared/plan.txt", "plan\n");
+    root.Write("secret.txt", "secret\n");
+    root.Write("elsewhere/x.txt", "x\n");
+    symlink(root.Path("secret.txt").c_str(), root.Path("home/alice/dc/docs/leak.txt").c_str());
+    symlink(root.Path("elsewhere").c_str(), root.Path("home/alice/dc/outdir").c_str());
+    mkfifo(root.Path("home/alice/dc/docs/fifo").c_str(), 0600);
+    cabinet_test::AddGrant("alice", "/shared", "bob", 2, 1);
+  }
+};
+
+// Copies are numbered by the copies made before them and listed under the
+// "name" value as sent (made safe for the list); every refusal keeps what
+// was copied before it.
+TEST_F(ComposeCabinetTest, CabinetFilesAreCopiedAndListed) {
+  struct Added {
+    std::string listed, data;
+  };
+  struct Case {
+    const char* what;
+    std::string query;  // after "atid=5&doc=1&"
+    std::string page;
+    std::vector<Added> added = {};
+    std::string site = {};
+    int listed_before = 0;  // entries of 10, 20, ... bytes
+    std::string user = "alice";
+  } cases[] = {
+      {"a folder, a link leading out and a FIFO take no number",
+       "dc_base=alice&dir_path=/docs&name=a.txt&name=sub&name=leak.txt&name=fifo&name=b%3Bc.txt",
+       "E=0|V=/|N=2|",
+       {{"a.txt", "alpha\n"}, {"b&#59;c.txt", "bravo charlie\n"}}},
+      {"a name into a folder below is listed as sent",
+       "dc_base=alice&dir_path=/docs&name=sub/d.txt",
+       "E=0|V=/|N=1|",
+       {{"sub/d.txt", "delta\n"}}},
+      {"an empty file",
+       "dc_base=alice&dir_path=/docs&name=empty.txt",
+       "E=0|V=/|N=1|",
+       {{"empty.txt", ""}}},
+      {"a folder link leading out", "dc_base=alice&dir_path=/outdir&name=x.txt", "E=0|V=/|N=0|"},
+      {"a missing file: error 3, the copy before it kept",
+       "dc_base=alice&dir_path=/docs&name=a.txt&name=nope.txt&name=b%3Bc.txt",
+       "E=3|V=/|N=1|",
+       {{"a.txt", "alpha\n"}}},
+      {"names end at the first empty value",
+       "dc_base=alice&dir_path=/docs&name=a.txt&name=&name=b%3Bc.txt",
+       "E=0|V=/|N=1|",
+       {{"a.txt", "alpha\n"}}},
+      {"the count limit counts the list as loaded",
+       "dc_base=alice&dir_path=/docs&name=a.txt&name=b%3Bc.txt",
+       "E=1|V=/|N=2|",
+       {{"a.txt", "alpha\n"}},
+       "AttachCountLimit = 2\n",
+       1},
+      {"the size limit: exactly the limit passes",
+       "dc_base=alice&dir_path=/docs&name=a.txt&name=fit.bin",
+       "E=0|V=/|N=3|",
+       {{"a.txt", "alpha\n"}, {"fit.bin", std::string(1008, 'f')}},
+       "Level0.AttachSizeKB = 1\n",
+       1},
+      {"the size limit: one byte more",
+       "dc_base=alice&dir_path=/docs&name=a.txt&name=over.bin&name=b%3Bc.txt",
+       "E=2|V=/|N=2|",
+       {{"a.txt", "alpha\n"}},
+       "Level0.AttachSizeKB = 1\n",
+       1},
+      {"a file over the room left with the list full: the count limit is told",
+       "dc_base=alice&dir_path=/docs&name=over.bin",
+       "E=1|V=/|N=1|",
+       {},
+       "AttachCountLimit = 1\nLevel0.AttachSizeKB = 1\n",
+       1},
+      {"a file larger than the address space is refused by its size",
+       "dc_base=alice&dir_path=/docs&name=a.txt&name=huge.bin",
+       "E=2|V=/|N=1|",
+       {{"a.txt", "alpha\n"}}},
+      {"a virus: error 4, the file not stored",
+       "dc_base=alice&dir_path=/docs&name=a.txt&name=bad.exe&name=b%3Bc.txt",
+       "E=4|V=bad.exe/Evil|N=1|",
+       {{"a.txt", "alpha\n"}},
+       "Level0.Privileges = 128\n"},
+      {"a folder another user granted",
+       "dc_base=*alice&dir_path=/shared&name=plan.txt",
+       "E=0|V=/|N=1|",
+       {{"plan.txt", "plan\n"}},
+       {},
+       0,
+       "bob"},
+      {"a folder another user did not grant",
+       "dc_base=*alice&dir_path=/docs&name=a.txt",
+       "E=3|V=/|N=0|",
+       {},
+       {},
+       0,
+       "bob"},
+  };
+  for (const Case& c : cases) {
+    ClearTmp();
+    root.Write("etc/site.conf", c.site);
+    List("5", c.listed_before);
+    CgiResult r = Get("atid=5&doc=1&" + c.query, c.user);
+    ASSERT_EQ(r.status, 0) << c.what << "\n" << r.error;
+    EXPECT_THAT(r.page, HasSubstr(c.page)) << c.what;
+
+    std::vector<std::string> lines = ListLines("5", c.user);
+    std::vector<std::string> copies;  // this request's: the old entries' are of process 1
+    for (const std::string& name : Tmp(c.user + "_5_A_")) {
+      if (PidOf(name) != "1") copies.push_back(name);
+    }
+    ASSERT_EQ(copies.size(), c.added.size()) << c.what;
+    ASSERT_EQ(lines.size(), c.listed_before + c.added.size()) << c.what;
+    for (size_t i = 0; i < c.added.size(); ++i) {
+      const std::string copy = c.user + "_5_A_" + PidOf(copies[0]) + "_" + std::to_string(i);
+      EXPECT_EQ(lines[c.listed_before + i], Line(c.added[i].listed, copy, c.added[i].data.size()))
+          << c.what;
+      EXPECT_EQ(root.Read("tmp/" + copy), c.added[i].data) << c.what;
+      struct stat st;
+      ASSERT_EQ(lstat(root.Path("tmp/" + copy).c_str(), &st), 0) << c.what;
+      EXPECT_EQ(st.st_mode & 07777, 0600u) << c.what;
+      EXPECT_TRUE(S_ISREG(st.st_mode)) << c.what;
+    }
+  }
+  EXPECT_EQ(root.Read("secret.txt"), "secret\n");
 }
 
 class ComposeUrlTest : public ComposeTest {

@@ -74,9 +74,9 @@ class UploadsendTest : public testing::Test {
     root.Write("tmp/alice_" + cpid + "_Attach.dat", text);
   }
 
-  std::vector<std::string> ListLines(const std::string& cpid) {
+  std::vector<std::string> ListLines(const std::string& cpid, const std::string& user = "alice") {
     std::vector<std::string> lines;
-    std::string text = root.Read("tmp/alice_" + cpid + "_Attach.dat");
+    std::string text = root.Read("tmp/" + user + "_" + cpid + "_Attach.dat");
     for (size_t at = 0; at < text.size();) {
       size_t nl = text.find('\n', at);
       if (nl == std::string::npos) nl = text.size();
