@@ -93,7 +93,7 @@ int MNOTE_Open(MNOTE_Context* context, const char* path, int mode) {
   while (rest.ends_with('/')) rest.remove_suffix(1);
   // A path that does not fit is refused: cut, it would name another folder.
   if (rest.size() > kMnotePathRest) return kMnoteRefused;
-  context->path = "/";
+  context->path.assign(1, '/');
   context->path += rest;
   if (mode & kMnoteOpenAppend) context->append = kMnoteAppendMode;
   return kMnoteOk;
