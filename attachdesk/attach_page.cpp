@@ -2,13 +2,14 @@
 #include <cstdio>
 #include <string>
 
-#include "attachdesk/cabinet.h"
-#include "attachdesk/handlers.h"
-#include "attachdesk/state.h"
+#include "attachdesk/admission/state.h"
+#include "attachdesk/admission/window_values.h"
+#include "attachdesk/cabinet/cabinet.h"
+#include "attachdesk/window.h"
 #include "common/attach/attach_list.h"
-#include "common/attach/memo_note.h"
-#include "common/intake/fetched_url.h"
-#include "common/intake/list_page.h"
+#include "common/attach/notes/memo_note.h"
+#include "common/intake/fetch/fetched_url.h"
+#include "common/intake/page/list_page.h"
 #include "host/account/session.h"
 #include "host/base/process.h"
 #include "host/cgi/cgi_request.h"
@@ -57,11 +58,9 @@ void AD_AttachPage(int code, const char* name, const char* virus) {
     intake::ExitMissingTemplate();
   }
   form_setdefault(page);
-  // The window's values that the cabinet and note links carry.
-  OML_StrDup(page, "$dcargs", AD_CabinetLinkArgs());
+  AD_BindWindowValues(page);
   if (GINI_Level(s.level).flags & kLevelFlagCabinet) OML_IntSet(page, "$ifdc", 1);
   if (MNOTE_HasNotes(s.user_id)) OML_IntSet(page, "$ifmnote", 1);
-  if (const char* auth = MCGI_VarStrGet("auth", 0)) OML_StrDup(page, "$auth", HtmlEscape(auth));
   const AttachTable& t = ATT_Table();
   OML_IntSet(page, t.count == 0 ? "$hasdata" : "$ifhelp", 2);
   if (code == kAdVirus || code == kAdNotScanned) {
@@ -70,9 +69,6 @@ void AD_AttachPage(int code, const char* name, const char* virus) {
   }
   OML_IntSet(page, "$ERRORMSG", code);
   intake::BindList(page);
-  OML_StrDup(page, "$ishtml", Escaped(st.ishtml));
-  OML_StrDup(page, "$atid", Escaped(st.atid));
-  OML_StrDup(page, "$encatid", st.atid ? MCGI_URIEscapeStr(st.atid) : std::string());
   intake::BindFetchError(page, st.fetch_message, st.fetch_status);
   OML_IntSet(page, AD_IsInsertMode() ? "$ifninsert" : "$ifinsert", 2);
   if (st.ins_text) OML_StrDup(page, "$ins_text", intake::EscapeInPieces(*st.ins_text));

@@ -4,10 +4,10 @@
 #include <string>
 #include <string_view>
 
+#include "attachdesk/admission/state.h"
 #include "attachdesk/attachdesk.h"
-#include "attachdesk/handlers.h"
-#include "attachdesk/media.h"
-#include "attachdesk/state.h"
+#include "attachdesk/media/media.h"
+#include "attachdesk/window.h"
 #include "common/attach/attach_list.h"
 #include "common/intake/compose_id.h"
 #include "host/account/session.h"

@@ -4,13 +4,13 @@
 #include <cstdint>
 #include <string>
 
-#include "attachdesk/handlers.h"
-#include "attachdesk/state.h"
+#include "attachdesk/admission/state.h"
+#include "attachdesk/window.h"
 #include "common/attach/attach_list.h"
-#include "common/intake/choices.h"
-#include "common/intake/fetched_url.h"
-#include "common/intake/stored_copy.h"
-#include "common/mime/content_type.h"
+#include "common/intake/fetch/fetched_url.h"
+#include "common/intake/form_fields.h"
+#include "common/intake/store/stored_copy.h"
+#include "common/mime/types/content_type.h"
 #include "host/account/session.h"
 #include "host/base/ascii.h"
 #include "host/base/strings.h"
@@ -21,7 +21,6 @@
 
 namespace {
 
-constexpr int kUploadFields = 256;
 constexpr std::size_t kNameBuffer = 4096;
 
 const std::string& ComposeId() {
@@ -31,11 +30,12 @@ const std::string& ComposeId() {
 // One upload field. The data stays where the request holds it and is written
 // straight to the stored copy. False when the request takes no further files.
 bool Upload(int index) {
-  std::string field = index == 0 ? "newfile" : StrPrintf("newfile%.2d", index);
+  std::string field = intake::UploadFieldName(index);
   const char* client = nullptr;
   const char* data = nullptr;
   std::int64_t length = 0;
   MCGI_FileGet(field, &client, &data, &length);
+  if (!client && length <= 0) return true;  // the form has no such field
 
   std::string name = client ? client : "";
   bool converted = false;
@@ -118,8 +118,10 @@ void AD_FormSource() {
     return;
   }
   if (intake::RemoveChosen(intake::ChoiceShift::kByValueIndex) > 0) AD_GetIntake().changed = true;
-  for (int i = 0; i < kUploadFields; ++i) {
-    if (!Upload(i)) return;
+  if (intake::HasUploadFields()) {
+    for (int i = 0; i < intake::kUploadFields; ++i) {
+      if (!Upload(i)) return;
+    }
   }
   FetchUrl();
 }

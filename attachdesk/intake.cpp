@@ -6,31 +6,17 @@
 #include <cstdint>
 #include <cstring>
 
-#include "attachdesk/cabinet.h"
-#include "attachdesk/handlers.h"
-#include "attachdesk/notes.h"
-#include "attachdesk/state.h"
+#include "attachdesk/admission/state.h"
+#include "attachdesk/cabinet/cabinet.h"
+#include "attachdesk/notes/notes.h"
+#include "attachdesk/window.h"
 #include "common/attach/attach_list.h"
-#include "common/intake/list_write.h"
-#include "host/cgi/cgi_request.h"
+#include "common/intake/store/list_write.h"
 #include "host/base/process.h"
+#include "host/cgi/cgi_request.h"
 #include "host/files/log.h"
 
 namespace {
-
-AD_Intake*& Current() {
-  static AD_Intake* intake = nullptr;
-  return intake;
-}
-
-// Makes an intake the running request's while it lives.
-class CurrentIntake {
- public:
-  explicit CurrentIntake(AD_Intake& intake) { Current() = &intake; }
-  ~CurrentIntake() { Current() = nullptr; }
-  CurrentIntake(const CurrentIntake&) = delete;
-  CurrentIntake& operator=(const CurrentIntake&) = delete;
-};
 
 bool Present(const char* name) {
   return MCGI_VarStrGet(name, 0) != nullptr;
@@ -128,17 +114,13 @@ AD_Outcome RunIntake(AD_Intake& in) {
 
 }  // namespace
 
-AD_Intake& AD_GetIntake() {
-  return *Current();
-}
-
 void attach_main() {
   if (Present("dcview")) AD_CabinetPage();
   if (Present("mnoteview")) AD_NotePage();
   AD_Outcome outcome;
   {
     AD_Intake intake;
-    CurrentIntake current(intake);
+    AD_RunningIntake running(intake);
     outcome = RunIntake(intake);
   }  // the window's turn is handed on, an unlisted fetched file is gone
   AD_State& st = AD_GetState();

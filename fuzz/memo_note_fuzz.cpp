@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "common/attach/memo_note.h"
+#include "common/attach/notes/memo_note.h"
 #include "fuzz_files.h"
 
 namespace {

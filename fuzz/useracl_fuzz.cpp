@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "cabinet_fuzz_root.h"
-#include "common/acl/useracl.h"
+#include "common/acl/useracl/useracl.h"
 
 namespace {
 

@@ -15,23 +15,21 @@
 #include "common/attach/attach_list.h"
 #include "common/attach/list_turn.h"
 #include "common/cabinet/cabinet_source.h"
-#include "common/intake/choices.h"
-#include "common/intake/fetched_url.h"
+#include "common/intake/fetch/fetched_url.h"
+#include "common/intake/form_fields.h"
 #include "common/intake/limits.h"
-#include "common/intake/list_write.h"
 #include "common/intake/page_codes.h"
-#include "common/intake/stored_copy.h"
-#include "common/intake/virus_check.h"
+#include "common/intake/store/list_write.h"
+#include "common/intake/store/stored_copy.h"
+#include "common/intake/store/virus_check.h"
 #include "host/account/session.h"
 #include "host/base/strings.h"
 #include "host/cgi/cgi_request.h"
-#include "host/files/log.h"
 #include "host/files/mapped_file.h"
 #include "uploadsend/state.h"
 
 namespace {
 
-constexpr int kUploadFields = 256;
 
 // The working values of one request's compose flow.
 struct Compose {
@@ -95,13 +93,10 @@ bool AddCopy(Compose& in, const char* name, const char* data, std::int64_t lengt
 // cabinet "dc_base", until a value is absent or empty. Copies are numbered by
 // the copies made before them.
 void CabinetSource(Compose& in) {
-  const char* base = MCGI_VarStrGet("dc_base", 0);
-  const char* dir = MCGI_VarStrGet("dir_path", 0);
-  if (!base || !*base || !dir || !*dir) {
-    LOG_FileLine(ErrorLogPath(), "attachdesk: attach_main():dc_base=(%s),dir_path=(%s).",
-                 base ? base : "", dir ? dir : "");
-    return;
-  }
+  const std::optional<DC_SourceFolder> folder = DC_RequestedFolder();
+  if (!folder) return;
+  const char* base = folder->base;
+  const char* dir = folder->dir;
   int copies = 0;
   int cursor = 0;
   for (const char* name; (name = MCGI_VarStrMGet("name", &cursor, 0)) && *name;) {
@@ -137,7 +132,7 @@ void CabinetSource(Compose& in) {
 // One upload field; false when the request takes no further files. A field
 // with a name but no data is passed over.
 bool Upload(Compose& in, int index) {
-  std::string field = index == 0 ? "newfile" : StrPrintf("newfile%.2d", index);
+  std::string field = intake::UploadFieldName(index);
   const char* client = nullptr;
   const char* data = nullptr;
   std::int64_t length = 0;
@@ -168,8 +163,10 @@ void FetchUrl(Compose& in) {
 
 void FormSource(Compose& in) {
   if (intake::RemoveChosen(intake::ChoiceShift::kByRemoved) > 0) in.changed = true;
-  for (int i = 0; i < kUploadFields; ++i) {
-    if (!Upload(in, i)) return;
+  if (intake::HasUploadFields()) {
+    for (int i = 0; i < intake::kUploadFields; ++i) {
+      if (!Upload(in, i)) return;
+    }
   }
   FetchUrl(in);
 }

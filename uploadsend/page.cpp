@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "common/attach/attach_list.h"
-#include "common/intake/fetched_url.h"
-#include "common/intake/list_page.h"
+#include "common/intake/fetch/fetched_url.h"
+#include "common/intake/page/list_page.h"
 #include "common/intake/page_codes.h"
 #include "host/account/session.h"
 #include "host/base/process.h"

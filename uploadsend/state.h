@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/intake/fetched_url.h"
+#include "common/intake/fetch/fetched_url.h"
 
 struct US_State {
   const char* atid = nullptr;  // the raw "atid" as it came; null without one

@@ -12,6 +12,8 @@
 #include "common/cabinet/paths/dc_paths.h"
 #include "common/cabinet/permission/dc_permission.h"
 #include "host/base/unique_fd.h"
+#include "host/cgi/cgi_request.h"
+#include "host/files/log.h"
 
 namespace {
 
@@ -41,6 +43,17 @@ bool Metadata(std::string_view name) {
 }
 
 }  // namespace
+
+std::optional<DC_SourceFolder> DC_RequestedFolder() {
+  const char* base = MCGI_VarStrGet("dc_base", 0);
+  const char* dir = MCGI_VarStrGet("dir_path", 0);
+  if (!base || !*base || !dir || !*dir) {
+    LOG_FileLine(ErrorLogPath(), "attachdesk: attach_main():dc_base=(%s),dir_path=(%s).",
+                 base ? base : "", dir ? dir : "");
+    return std::nullopt;
+  }
+  return DC_SourceFolder{base, dir};
+}
 
 DC_SourceAnswer DC_OpenSourceFile(const std::string& user_id, std::string_view dc_base,
                                   std::string_view dir_path, std::string_view name,

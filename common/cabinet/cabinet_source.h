@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,15 @@ enum class DC_SourceAnswer {
                   // or a symbolic link that leads out of the cabinet
   kTooLarge,      // a file larger than `max_size`: refused before it is read
 };
+
+// The cabinet ("dc_base") and folder ("dir_path") a request takes files
+// from, both non-empty; none when either is missing or empty, which the error
+// log records with both values.
+struct DC_SourceFolder {
+  const char* base;
+  const char* dir;
+};
+std::optional<DC_SourceFolder> DC_RequestedFolder();
 
 // Asks DC_Permission(user_id, dc_base, dir_path, name, 1) for the read bit,
 // then opens "<DC_Dir(dc_base, dir_path)>/<name>" without leaving that

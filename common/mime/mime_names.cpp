@@ -3,9 +3,9 @@
 #include <cstring>
 #include <string>
 
-#include "common/mime/content_type.h"
 #include "common/mime/mime.h"
 #include "common/mime/mime_internal.h"
+#include "common/mime/types/content_type.h"
 #include "host/account/safe_name.h"
 #include "host/base/ascii.h"
 #include "host/base/pool.h"

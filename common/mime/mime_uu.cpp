@@ -3,9 +3,9 @@
 #include <climits>
 #include <cstring>
 
-#include "common/mime/content_type.h"
 #include "common/mime/mime.h"
 #include "common/mime/mime_internal.h"
+#include "common/mime/types/content_type.h"
 #include "host/base/pool.h"
 #include "host/text/codecs.h"
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <utility>
 
-#include "common/mime/content_type.h"
 #include "common/mime/mime_internal.h"
+#include "common/mime/types/content_type.h"
 #include "host/account/safe_name.h"
 #include "host/base/pool.h"
 #include "host/charset/charset.h"

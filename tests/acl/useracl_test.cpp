@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "cabinet/cabinet_fixture.h"
-#include "common/acl/useracl.h"
+#include "common/acl/useracl/useracl.h"
 #include "support/test_root.h"
 
 using testing_support::TestRoot;

@@ -13,7 +13,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "common/attach/memo_note.h"
+#include "common/attach/notes/memo_note.h"
 #include "host/account/session.h"
 #include "support/memo_notes.h"
 #include "support/test_root.h"

@@ -21,7 +21,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "attachdesk/handlers.h"
+#include "attachdesk/admission/admission.h"
 #include "host/account/session.h"
 #include "host/charset/charset.h"
 #include "host/files/files.h"

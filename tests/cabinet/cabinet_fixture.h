@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/acl/useracl.h"
+#include "common/acl/useracl/useracl.h"
 
 namespace cabinet_test {
 

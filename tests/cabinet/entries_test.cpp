@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "cabinet/cabinet_fixture.h"
-#include "common/acl/useracl.h"
+#include "common/acl/useracl/useracl.h"
 #include "common/cabinet/entries/dc_entries.h"
 #include "common/cabinet/entries/dc_finfo.h"
 #include "common/cabinet/entries/dc_types.h"

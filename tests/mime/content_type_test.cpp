@@ -1,4 +1,4 @@
-#include "common/mime/content_type.h"
+#include "common/mime/types/content_type.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

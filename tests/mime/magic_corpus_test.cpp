@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/mime/content_type.h"
+#include "common/mime/types/content_type.h"
 #include "support/test_root.h"
 
 using namespace std::string_literals;

@@ -8,7 +8,7 @@
 
 #include "attachtool.h"
 #include "common/acl/acl_object.h"
-#include "common/acl/useracl.h"
+#include "common/acl/useracl/useracl.h"
 #include "common/cabinet/paths/dc_paths.h"
 #include "common/cabinet/permission/dc_permission.h"
 #include "tool_session.h"

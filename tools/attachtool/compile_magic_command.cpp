@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "attachtool.h"
-#include "common/mime/content_type.h"
+#include "common/mime/types/content_type.h"
 #include "host/files/root.h"
 
 int CompileMagicCommand(int argc, char** /*argv*/) {

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "attachtool.h"
-#include "common/attach/memo_note.h"
+#include "common/attach/notes/memo_note.h"
 #include "host/charset/charset.h"
 #include "host/files/files.h"
 

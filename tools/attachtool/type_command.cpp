@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "attachtool.h"
-#include "common/mime/content_type.h"
+#include "common/mime/types/content_type.h"
 #include "host/files/files.h"
 
 int TypeCommand(int argc, char** argv) {

@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/mime/media_kind.h"
+#include "common/mime/types/media_kind.h"
 #include "host/base/process.h"
 #include "host/cgi/status_answer.h"
 #include "host/files/files.h"

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <memory>
 
-#include "common/acl/useracl.h"
+#include "common/acl/useracl/useracl.h"
 #include "common/cabinet/entries/dc_entries.h"
 #include "common/cabinet/entries/dc_finfo.h"
 #include "common/cabinet/paths/dc_paths.h"

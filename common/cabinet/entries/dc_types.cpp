@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "common/mime/content_type.h"
+#include "common/mime/types/content_type.h"
 #include "host/base/process.h"
 #include "host/base/strings.h"
 #include "host/files/files.h"

@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-#include "common/acl/useracl.h"
+#include "common/acl/useracl/useracl.h"
 #include "common/cabinet/paths/dc_paths.h"
 #include "host/account/privileges.h"
 #include "host/account/session.h"
