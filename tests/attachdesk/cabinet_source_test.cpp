@@ -92,21 +92,6 @@ class CabinetSourceTest : public testing::Test {
   }
 
   // The stored copies' suffixes after the process id, sorted.
-  std::vector<std::string> Stored() {
-    std::vector<std::string> out;
-    for (const auto& e : fs::directory_iterator(root.Path("tmp"))) {
-      std::string name = e.path().filename().string();
-      std::size_t a = name.find("_A_");
-      if (a != std::string::npos) out.push_back(name.substr(name.rfind('_') + 1));
-    }
-    std::sort(out.begin(), out.end());
-    return out;
-  }
-
-  void Clear() {
-    for (const auto& e : fs::directory_iterator(root.Path("tmp"))) fs::remove(e.path());
-  }
-
   TestRoot root;
 };
 
@@ -214,12 +199,12 @@ TEST_F(CabinetSourceTest, SourcesAndRefusals) {
       {"not a cabinet", "alice", "dc_base=/etc&dir_path=/&name=passwd", "3", {}, {}},
   };
   for (const Case& c : cases) {
-    Clear();
+    root.ClearTmp();
     CgiResult r = Get("atid=1&doc=1&" + c.query, c.user);
     ASSERT_EQ(r.status, 0) << c.what << "\n" << r.error;
     EXPECT_THAT(r.page, HasSubstr(std::string("E=") + c.code + "|")) << c.what;
     EXPECT_THAT(Listed(c.user), ElementsAreArray(c.listed)) << c.what;
-    EXPECT_THAT(Stored(), ElementsAreArray(c.stored)) << c.what;
+    EXPECT_THAT(root.StoredCopyNumbers(), ElementsAreArray(c.stored)) << c.what;
   }
   EXPECT_EQ(root.Read("secret.txt"), "secret\n");
 }
@@ -243,18 +228,18 @@ TEST_F(CabinetSourceTest, StoredCopiesAndInsertMode) {
   EXPECT_TRUE(S_ISREG(st.st_mode));
   EXPECT_EQ(root.Read("home/alice/dc/.quota"), "20");  // the cabinet is only read
 
-  Clear();
+  root.ClearTmp();
   // A text file goes into the message and takes no number; the picture is
   // the request's first stored copy.
   r = Get("atid=insert1&doc=1&dc_base=alice&dir_path=/docs&name=a.txt&name=b.png");
   EXPECT_THAT(r.page, HasSubstr("E=0|N=1|T=alpha\n"));
   EXPECT_THAT(Listed(), ElementsAreArray({"b.png"}));
-  EXPECT_THAT(Stored(), ElementsAreArray({"0"}));
+  EXPECT_THAT(root.StoredCopyNumbers(), ElementsAreArray({"0"}));
 
-  Clear();
+  root.ClearTmp();
   r = Get("doc=1&dc_base=alice&dir_path=/docs&name=a.txt");  // no compose window
   EXPECT_THAT(r.page, HasSubstr("E=8|N=0|"));
-  EXPECT_THAT(Stored(), ElementsAreArray(std::vector<std::string>{}));
+  EXPECT_THAT(root.StoredCopyNumbers(), ElementsAreArray(std::vector<std::string>{}));
 }
 
 TEST_F(CabinetSourceTest, MissingBaseOrFolderIsLoggedOnOneLine) {

@@ -98,21 +98,6 @@ class NoteSourceTest : public testing::Test {
     return out;
   }
 
-  // The stored copies' numbers after the process id, sorted.
-  std::vector<std::string> Stored() {
-    std::vector<std::string> out;
-    for (const auto& e : fs::directory_iterator(root.Path("tmp"))) {
-      std::string name = e.path().filename().string();
-      if (name.find("_A_") != std::string::npos) out.push_back(name.substr(name.rfind('_') + 1));
-    }
-    std::sort(out.begin(), out.end());
-    return out;
-  }
-
-  void Clear() {
-    for (const auto& e : fs::directory_iterator(root.Path("tmp"))) fs::remove(e.path());
-  }
-
   TestRoot root;
 };
 
@@ -143,17 +128,17 @@ TEST_F(NoteSourceTest, NotesAreAttachedThroughTheirIndex) {
        {{"UTF-8", std::string(251, 'x') + ".txt", "1"}}},
   };
   for (const Case& c : cases) {
-    Clear();
+    root.ClearTmp();
     CgiResult r = Get("atid=1&mnote=1&" + c.query);
     ASSERT_EQ(r.status, 0) << c.what << "\n" << r.error;
     EXPECT_THAT(r.page, HasSubstr("E=0|")) << c.what;
     EXPECT_THAT(List(), ElementsAreArray(c.listed)) << c.what;
     std::vector<std::string> numbers;
     for (std::size_t i = 0; i < c.listed.size(); ++i) numbers.push_back(std::to_string(i));
-    EXPECT_THAT(Stored(), ElementsAreArray(numbers)) << c.what;
+    EXPECT_THAT(root.StoredCopyNumbers(), ElementsAreArray(numbers)) << c.what;
   }
   // The copy holds the note's bytes, whatever length its entry records.
-  Clear();
+  root.ClearTmp();
   Get("atid=1&mnote=1&cate=work&file=w4");
   std::string copy;
   for (const auto& e : fs::directory_iterator(root.Path("tmp"))) {
@@ -165,21 +150,21 @@ TEST_F(NoteSourceTest, NotesAreAttachedThroughTheirIndex) {
 TEST_F(NoteSourceTest, InsertModeLimitsAndTheVirusCheck) {
   CgiResult r = Get("atid=insert1&ishtml=1&mnote=1&cate=work&file=w1&file=w3");
   EXPECT_THAT(r.page, HasSubstr("E=0|N=0|V=|T=&lt;PRE&gt;plan text\n&lt;/PRE&gt;&lt;PRE&gt;short"));
-  EXPECT_TRUE(Stored().empty());
+  EXPECT_TRUE(root.StoredCopyNumbers().empty());
 
   root.Site("AttachCountLimit = 2");
   r = Get("atid=1&mnote=1&cate=work&file=w1&file=w3&file=w4");
   EXPECT_THAT(r.page, HasSubstr("E=1|N=2|"));
   EXPECT_EQ(List().size(), 2u);
 
-  Clear();
+  root.ClearTmp();
   root.Site("Level0.Privileges = 128");
   root.Write("etc/avscan.conf",
              "Vendor = test\nEngineLib = " + std::string(AD_LIB_DIR) + "/libtav_marker.so\n");
   root.Write("home/alice/note/work/w3", "x VIRUS-MARKER Evil x");
   r = Get("atid=1&mnote=1&cate=work&file=w1&file=w3&file=w4");
   EXPECT_THAT(r.page, HasSubstr("E=4|N=1|V=w3|"));
-  EXPECT_THAT(Stored(), ElementsAreArray({"0"}));
+  EXPECT_THAT(root.StoredCopyNumbers(), ElementsAreArray({"0"}));
   std::string log;
   for (const auto& e : fs::directory_iterator(root.Path("log"))) {
     if (e.path().filename().string().starts_with("virus.log.")) {
@@ -227,7 +212,7 @@ TEST_F(NoteSourceTest, CalendarExports) {
        {{"utf-8", "T.ics", "32"}}},
   };
   for (const Case& c : cases) {
-    Clear();
+    root.ClearTmp();
     root.Write("tmp/cal_alice_e1.ics", ics);
     root.Write("tmp/cal_alice_e2.ics", ics + ics);
     symlink(root.Path("secret.ics").c_str(), root.Path("tmp/cal_alice_ln.ics").c_str());
@@ -240,7 +225,7 @@ TEST_F(NoteSourceTest, CalendarExports) {
 
 TEST_F(NoteSourceTest, UnsafeExportNamesTouchNothing) {
   for (const char* bad : {"a_b", "x/y", "..", ".", "a%0Ab", "a%7F", "e1&fname=a_b"}) {
-    Clear();
+    root.ClearTmp();
     CgiResult r = Get(std::string("atid=1&cal=1&fname=") + bad);
     EXPECT_EQ(r.status, 1) << bad;
     EXPECT_THAT(r.headers, HasSubstr("Status: 400")) << bad;
@@ -265,7 +250,7 @@ TEST_F(NoteSourceTest, ExportsAreAwaitedFourSecondsPerRequest) {
 
   // The first missing export spends the four waits; the second is skipped at
   // once, and an export present is still attached.
-  Clear();
+  root.ClearTmp();
   root.Write("tmp/cal_alice_e1.ics", "x");
   auto start = std::chrono::steady_clock::now();
   r = Get("atid=1&cal=1&fname=gone1&fname=gone2&fname=e1");

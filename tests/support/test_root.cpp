@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -66,6 +67,20 @@ void TestRoot::Site(std::string_view line) const {
   std::ofstream out(fs::path(path_) / "etc/site.conf", std::ios::app);
   out << line << "\n";
   host::ReloadEnv();
+}
+
+std::vector<std::string> TestRoot::StoredCopyNumbers() const {
+  std::vector<std::string> out;
+  for (const auto& e : fs::directory_iterator(Path("tmp"))) {
+    std::string name = e.path().filename().string();
+    if (name.find("_A_") != std::string::npos) out.push_back(name.substr(name.rfind('_') + 1));
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+void TestRoot::ClearTmp() const {
+  for (const auto& e : fs::directory_iterator(Path("tmp"))) fs::remove(e.path());
 }
 
 void TestRoot::InstallTemplates(std::string_view lang) const {

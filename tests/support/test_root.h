@@ -32,6 +32,12 @@ class TestRoot {
   // Copies the shipped templates of a language into httpd/template/<lang>.
   void InstallTemplates(std::string_view lang = "en") const;
 
+  // The numbers after the process id of the stored copies in tmp/
+  // ("<user>_<cpid>_A_<pid>_<n>"), sorted as text.
+  std::vector<std::string> StoredCopyNumbers() const;
+  // Removes every file in tmp/.
+  void ClearTmp() const;
+
  private:
   std::string path_;
 };

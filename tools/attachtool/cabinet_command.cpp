@@ -10,19 +10,6 @@
 #include "common/cabinet/permission/dc_permission.h"
 #include "tool_session.h"
 
-namespace {
-
-// TAB, CR and LF inside a value print as spaces, so a line keeps its columns.
-std::string Field(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c == '\t' || c == '\r' || c == '\n') c = ' ';
-  }
-  return out;
-}
-
-}  // namespace
-
 // rights USER BASE DIR [NAME]
 int RightsCommand(int argc, char** argv) {
   if (argc < 4 || argc > 5) return UsageError("rights");
@@ -56,9 +43,9 @@ int CabinetListCommand(int argc, char** argv) {
   if (DC_List(argv[1], argv[2], -1, listing) != 0) return 1;
   DC_ListSort(listing, kDcSortName, 0);
   for (const DC_EntryInfo& e : listing.entries) {
-    std::printf("%s\t%d\t%lld\t%lld\t%s\n", Field(e.name).c_str(), e.type,
+    std::printf("%s\t%d\t%lld\t%lld\t%s\n", OneLineField(e.name).c_str(), e.type,
                 static_cast<long long>(e.size), static_cast<long long>(e.mtime),
-                Field(e.description).c_str());
+                OneLineField(e.description).c_str());
   }
   return 0;
 }

@@ -162,6 +162,14 @@ const Command* Find(std::string_view name) {
 
 }  // namespace
 
+std::string OneLineField(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c == '\t' || c == '\r' || c == '\n') c = ' ';
+  }
+  return out;
+}
+
 int UsageError(const char* command) {
   const Command* c = Find(command);
   std::fprintf(stderr, "usage: attachtool %s\n", c ? c->synopsis : command);

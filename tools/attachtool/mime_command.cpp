@@ -111,11 +111,7 @@ std::vector<std::uint64_t> Fnv1a64All(const std::vector<std::string_view>& bodie
 // TAB become spaces so that one part stays one line of TAB-separated fields.
 std::string Field(const char* text) {
   if (text == nullptr || *text == '\0') return "-";
-  std::string out(text);
-  for (char& c : out) {
-    if (c == '\r' || c == '\n' || c == '\t') c = ' ';
-  }
-  return out;
+  return OneLineField(text);
 }
 
 std::string_view BodyOf(const MIME_Part& part) {

@@ -15,15 +15,6 @@
 
 namespace {
 
-// TAB, CR and LF inside a value print as spaces, so a line keeps its columns.
-std::string Field(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c == '\t' || c == '\r' || c == '\n') c = ' ';
-  }
-  return out;
-}
-
 // A charset number, or a name MLC_CharsetWEncToValue knows; -1 otherwise.
 int CharsetArgument(const char* text) {
   char* end = nullptr;
@@ -110,8 +101,8 @@ int NoteListCommand(int argc, char** argv) {
     return 1;
   }
   for (const MNOTE_Entry& e : context.entries) {
-    std::printf("%s\t%u\t%u\t%u\t%u\t%s\n", e.deleted() ? "-" : Field(e.key).c_str(), e.dated,
-                e.charset, e.length, e.mtime, Field(e.title).c_str());
+    std::printf("%s\t%u\t%u\t%u\t%u\t%s\n", e.deleted() ? "-" : OneLineField(e.key).c_str(), e.dated,
+                e.charset, e.length, e.mtime, OneLineField(e.title).c_str());
   }
   MNOTE_Close(&context);
   return 0;
