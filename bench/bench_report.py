@@ -28,3 +28,17 @@ def summarise(times):
               f"median {ms(summary[command][1])}, min {ms(summary[command][2])}, "
               f"runs {len(runs)}")
     return summary
+
+
+def print_ratio(summary, subject, floor, target, rounds):
+    """Prints the ratio of means subject/floor against the target, then the
+    ratios of medians and minimums and of the means of each round; `summary`
+    holds (mean, median, minimum) per command. Answers whether it is met."""
+    ratio = summary[subject][0] / summary[floor][0]
+    ok = ratio <= target
+    print(f"ratio of means {subject}/{floor}: {ratio:.2f} (target <= {target:g}) "
+          f"{'PASS' if ok else 'FAIL'}")
+    print(f"ratio of medians: {summary[subject][1] / summary[floor][1]:.2f}  "
+          f"of minimums: {summary[subject][2] / summary[floor][2]:.2f}  "
+          f"of means per round: {' '.join(f'{r:.2f}' for r in rounds)}")
+    return ok

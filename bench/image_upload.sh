@@ -106,17 +106,12 @@ for path in sys.argv[4:]:
         times[name].extend(results[name]["times"])
     rounds.append(results["image"]["mean"] / results["attach"]["mean"])
 sys.path.insert(0, os.environ["BENCH_DIR"])
-from bench_report import busy_note, summarise
+from bench_report import busy_note, print_ratio, summarise
 print(f"benchmark: image_upload (a {size // (1024 * 1024)} MiB PNG uploaded on the image page, "
       f"against the attachment window's upload of the same bytes)")
 print(f"cores: {os.cpu_count()}  load average before: {load}  rounds: {len(rounds)}")
 summary = summarise(times)
-ratio = summary["image"][0] / summary["attach"][0]
-print(f"ratio of means image/attach: {ratio:.2f} (target <= {target:g}) "
-      f"{'PASS' if ratio <= target else 'FAIL'}")
-print(f"ratio of medians: {summary['image'][1] / summary['attach'][1]:.2f}  "
-      f"of minimums: {summary['image'][2] / summary['attach'][2]:.2f}  "
-      f"of means per round: {' '.join(f'{r:.2f}' for r in rounds)}")
+print_ratio(summary, "image", "attach", target, rounds)
 busy_note(load)
 PY
 cat "$txt"

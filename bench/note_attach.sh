@@ -115,17 +115,12 @@ for notes_path, list_path in zip(paths[::2], paths[1::2]):
     times["list-page"] += listing["times"]
     rounds.append(notes["mean"] / listing["mean"])
 sys.path.insert(0, os.environ["BENCH_DIR"])
-from bench_report import busy_note, summarise
+from bench_report import busy_note, print_ratio, summarise
 print("benchmark: note_attach (20 memo notes of one folder in one request, against the "
       "list page of ten attachments)")
 print(f"cores: {os.cpu_count()}  load average before: {load}  rounds: {len(rounds)}")
 summary = summarise(times)
-ratio = summary["notes"][0] / summary["list-page"][0]
-verdict = "PASS" if ratio <= target else "FAIL"
-print(f"ratio of means notes/list-page: {ratio:.2f} (target <= {target:g}) {verdict}")
-print(f"ratio of medians: {summary['notes'][1] / summary['list-page'][1]:.2f}  "
-      f"of minimums: {summary['notes'][2] / summary['list-page'][2]:.2f}  "
-      f"of means per round: {' '.join(f'{r:.2f}' for r in rounds)}")
+verdict = "PASS" if print_ratio(summary, "notes", "list-page", target, rounds) else "FAIL"
 busy_note(load)
 # The request creates a file per note (and the list): what that costs on the
 # file system of tmp/ decides much of the ratio, so it is shown beside it.

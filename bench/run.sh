@@ -161,16 +161,11 @@ for path in sys.argv[6:]:
         times[command] += results[command]["times"]
     round_ratios.append(results[label]["mean"] / results[floor_label]["mean"])
 sys.path.insert(0, os.environ["BENCH_DIR"])
-from bench_report import busy_note, ms, summarise
+from bench_report import busy_note, ms, print_ratio, summarise
 print(f"benchmark: {name}")
 print(f"cores: {os.cpu_count()}  load average before: {load}  rounds: {len(round_ratios)}")
 summary = summarise(times)
-ratio = summary[label][0] / summary[floor_label][0]
-verdict = "PASS" if ratio <= target else "FAIL"
-print(f"ratio of means {label}/{floor_label}: {ratio:.2f} (target <= {target:g}) {verdict}")
-print(f"ratio of medians: {summary[label][1] / summary[floor_label][1]:.2f}  "
-      f"of minimums: {summary[label][2] / summary[floor_label][2]:.2f}  "
-      f"of means per round: {' '.join(f'{r:.2f}' for r in round_ratios)}")
+verdict = "PASS" if print_ratio(summary, label, floor_label, target, round_ratios) else "FAIL"
 perf_subject = os.environ.get("BENCH_PERF_SUBJECT", "").split()
 perf_floor = os.environ.get("BENCH_PERF_FLOOR", "").split()
 if len(perf_subject) == 3 and len(perf_floor) == 3:

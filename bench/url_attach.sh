@@ -154,16 +154,11 @@ for path in sys.argv[3:]:
         times[command] += results[command]["times"]
     round_ratios.append(results["attachdesk"]["mean"] / results["curl"]["mean"])
 sys.path.insert(0, os.environ["BENCH_DIR"])
-from bench_report import busy_note, ms, summarise
+from bench_report import busy_note, ms, print_ratio, summarise
 print("benchmark: url_attach (attach a 20 MiB file by URL from 127.0.0.1)")
 print(f"cores: {os.cpu_count()}  load average before: {load}  rounds: {len(round_ratios)}")
 summary = summarise(times)
-ratio = summary["attachdesk"][0] / summary["curl"][0]
-verdict = "PASS" if ratio <= target else "FAIL"
-print(f"ratio of means attachdesk/curl: {ratio:.2f} (target <= {target:g}) {verdict}")
-print(f"ratio of medians: {summary['attachdesk'][1] / summary['curl'][1]:.2f}  "
-      f"of minimums: {summary['attachdesk'][2] / summary['curl'][2]:.2f}  "
-      f"of means per round: {' '.join(f'{r:.2f}' for r in round_ratios)}")
+verdict = "PASS" if print_ratio(summary, "attachdesk", "curl", target, round_ratios) else "FAIL"
 busy_note(load)
 sys.exit(0 if verdict == "PASS" else 1)
 PY
