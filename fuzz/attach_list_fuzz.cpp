@@ -9,7 +9,7 @@
 #include <string>
 
 #include "common/attach/attach_list.h"
-#include "fuzz_files.h"
+#include "fuzz/support/fuzz_files.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "host/account/safe_name.h"
 #include "host/charset/japanese.h"
 #include "host/text/codecs.h"
-#include "host/text/encoded_words.h"
+#include "host/text/mail/encoded_words.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cabinet_fuzz_root.h"
+#include "fuzz/support/cabinet_fuzz_root.h"
 #include "common/cabinet/entries/dc_finfo.h"
 #include "common/cabinet/entries/dc_types.h"
 #include "common/cabinet/paths/dc_config.h"

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "common/attach/notes/memo_note.h"
-#include "fuzz_files.h"
+#include "fuzz/support/fuzz_files.h"
 
 namespace {
 

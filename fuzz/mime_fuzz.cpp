@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "common/mime/mime.h"
-#include "fuzz_root.h"
+#include "fuzz/support/fuzz_root.h"
 
 namespace {
 

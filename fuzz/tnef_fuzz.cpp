@@ -16,7 +16,7 @@
 #include "common/mime/mime.h"
 #include "common/mime/tnef/tnef_reader.h"
 #include "common/mime/tnef_parts.h"
-#include "fuzz_root.h"
+#include "fuzz/support/fuzz_root.h"
 
 namespace {
 

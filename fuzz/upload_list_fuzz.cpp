@@ -14,7 +14,7 @@
 #include <sstream>
 #include <string>
 
-#include "fuzz/fuzz_root.h"
+#include "fuzz/support/fuzz_root.h"
 #include "host/base/ascii.h"
 #include "host/files/root.h"
 #include "uploadsend/upload_list.h"

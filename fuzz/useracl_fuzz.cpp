@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cabinet_fuzz_root.h"
+#include "fuzz/support/cabinet_fuzz_root.h"
 #include "common/acl/useracl/useracl.h"
 
 namespace {

@@ -10,7 +10,7 @@ corpus="$build/corpus/$name"
 mkdir -p "$corpus" "$build/findings/$name"
 cp -n "$top/fuzz/seeds/$name/"* "$corpus/" 2>/dev/null || true
 dict=()
-[ -f "$top/fuzz/$name.dict" ] && dict=(-dict="$top/fuzz/$name.dict")
+[ -f "$top/fuzz/dicts/$name.dict" ] && dict=(-dict="$top/fuzz/dicts/$name.dict")
 export WEBMAIL_ROOT=${WEBMAIL_ROOT:-$(mktemp -d)}
 exec "$bin" "${dict[@]}" -max_total_time="$secs" -artifact_prefix="$build/findings/$name/" \
   -print_final_stats=1 "$corpus"

@@ -27,7 +27,7 @@
 #include "host/site/site.h"
 #include "host/template/template.h"
 #include "host/text/cgi_escape.h"
-#include "host/text/stored_names.h"
+#include "host/text/mail/stored_names.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "host/charset/charset.h"
 #include "host/charset/japanese.h"
 #include "host/text/codecs.h"
-#include "host/text/encoded_words.h"
+#include "host/text/mail/encoded_words.h"
 #include "host/text/tokens.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include "host/files/files.h"
 #include "host/files/log.h"
 #include "host/files/root.h"
-#include "host/text/mime_boundary.h"
+#include "host/text/mail/mime_boundary.h"
 
 namespace {
 

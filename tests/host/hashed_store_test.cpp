@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "host/files/hashed_store.h"
-#include "host/text/stored_names.h"
+#include "host/text/mail/stored_names.h"
 #include "support/test_root.h"
 
 using testing_support::TestRoot;

@@ -19,7 +19,7 @@
 #include "common/virus/avscan.h"
 #include "common/virus/virus_scan.h"
 #include "host/base/time_text.h"
-#include "host/text/mime_boundary.h"
+#include "host/text/mail/mime_boundary.h"
 #include "support/test_root.h"
 
 using testing_support::TestRoot;

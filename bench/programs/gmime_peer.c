@@ -1,5 +1,5 @@
 /* The reference side of the MIME throughput benchmark: GMime 3 parsing and
- * decoding the same corpus as bench/mime_driver.cpp, timed the same way.
+ * decoding the same corpus as bench/programs/mime_driver.cpp, timed the same way.
  * Used by bench/mime_throughput.sh only; nothing of the project links it.
  *
  *   gmime_peer [--rounds N] CORPUS_DIR

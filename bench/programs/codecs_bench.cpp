@@ -1,6 +1,6 @@
 // Decode speed of the transfer-encoding codecs, in MB of encoded input per
 // second of CPU time. Not part of the build; a release build of it:
-//   clang++ -std=c++20 -O2 -I. bench/codecs_bench.cpp host/text/codecs.cpp -o /tmp/codecs_bench
+//   clang++ -std=c++20 -O2 -I. bench/programs/codecs_bench.cpp host/text/codecs.cpp -o /tmp/codecs_bench
 #include <time.h>
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "host/text/stored_names.h"
+#include "host/text/mail/stored_names.h"
 
 #include "host/base/ascii.h"
 

@@ -1,4 +1,4 @@
-#include "host/text/encoded_words.h"
+#include "host/text/mail/encoded_words.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "host/text/mime_boundary.h"
+#include "host/text/mail/mime_boundary.h"
 
 #include <sys/random.h>
 #include <unistd.h>
