@@ -141,7 +141,7 @@ done
 clean_tmp
 
 python3 - "$cabinet_target" "$load" "$cabinet_bytes" "${jsons[@]}" >"$txt" <<'PY'
-import json, os, statistics, sys
+import json, os, sys
 target, load, size = float(sys.argv[1]), sys.argv[2], int(sys.argv[3])
 times, rounds = {}, []
 for path in sys.argv[4:]:
@@ -149,27 +149,14 @@ for path in sys.argv[4:]:
     for name, r in results.items():
         times.setdefault(name, []).extend(r["times"])
     rounds.append(results["cabinet"]["mean"] / results["upload"]["mean"])
-def ms(s):
-    return f"{s * 1000:.3f} ms"
+sys.path.insert(0, os.environ["BENCH_DIR"])
+from bench_report import busy_note, print_ratio, summarise
 print(f"benchmark: cabinet_attach (a {size // 1024} KiB file from the public cabinet, .acl of "
       f"10,000 records, group store of 10,000 users, against uploading the same file)")
 print(f"cores: {os.cpu_count()}  load average before: {load}  rounds: {len(rounds)}")
-stats = {}
-for name in ("cabinet", "upload"):
-    runs = times[name]
-    stats[name] = (statistics.fmean(runs), statistics.median(runs), min(runs))
-    print(f"{name}: mean {ms(stats[name][0])} +- {ms(statistics.stdev(runs))}, "
-          f"median {ms(stats[name][1])}, min {ms(stats[name][2])}, runs {len(runs)}")
-ratio = stats["cabinet"][0] / stats["upload"][0]
-print(f"ratio of means cabinet/upload: {ratio:.2f} (target <= {target:g}) "
-      f"{'PASS' if ratio <= target else 'FAIL'}")
-print(f"ratio of medians: {stats['cabinet'][1] / stats['upload'][1]:.2f}  "
-      f"of minimums: {stats['cabinet'][2] / stats['upload'][2]:.2f}  "
-      f"of means per round: {' '.join(f'{r:.2f}' for r in rounds)}")
-sys.path.insert(0, os.environ["BENCH_DIR"])
-from bench_report import busy_note
+ok = print_ratio(summarise(times), "cabinet", "upload", target, rounds)
 busy_note(load)
-print(f"verdict: {'PASS' if ratio <= target else 'FAIL'}")
+print(f"verdict: {'PASS' if ok else 'FAIL'}")
 PY
 cat "$txt"
 grep -q '^verdict: PASS$' "$txt"
