@@ -70,7 +70,8 @@ RewriteResult LockedRewrite(const std::string& path, const RewriteOptions& optio
                             const std::function<bool(std::string& text)>& change) {
   bool create = options.create;
   for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
-    int flags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | (create ? O_CREAT : 0);
+    // Opened without waiting: a FIFO at `path` is refused below, not read.
+    int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (create ? O_CREAT : 0);
     UniqueFd fd(open(path.c_str(), flags, options.mode));
     if (!fd.ok()) {
       if (errno != ENOENT || create) return Fail(RewriteStatus::kOpenFailed, path);

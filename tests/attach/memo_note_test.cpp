@@ -123,6 +123,25 @@ TEST_F(MemoNoteTest, DamagedIndexFiles) {
   fs::remove(Folder() + "/.index");
   fs::create_directory(Folder() + "/.index");
   Loaded("", kMnoteFailed);
+  // A FIFO in its place is never waited on, by the reader or the writers
+  // (which leave no note behind).
+  fs::remove(Folder() + "/.index");
+  mkfifo((Folder() + "/.index").c_str(), 0600);
+  Loaded("", kMnoteFailed);
+  pid_t writer = fork();
+  if (writer == 0) {
+    alarm(10);
+    MNOTE_Context w;
+    MNOTE_Open(&w, Folder().c_str(), 0);
+    bool failed = MNOTE_Add(&w, {"t", "x", false, 0}, nullptr) == kMnoteFailed &&
+                  MNOTE_Delete(&w, "k1") == kMnoteFailed;
+    _exit(failed ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(writer, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  EXPECT_EQ(std::distance(fs::directory_iterator(Folder()), fs::directory_iterator()), 1);
+  fs::remove(Folder() + "/.index");
 
   MNOTE_Context missing;
   MNOTE_Open(&missing, Folder("none").c_str(), 0);
