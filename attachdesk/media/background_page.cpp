@@ -227,7 +227,12 @@ int Run(const Background& bg) {
     using Source = AD_MediaResult (*)(AD_MediaKind, const AD_StoredNamer&);
     for (Source source : {AD_MediaFromUpload, AD_MediaFromCabinet, AD_MediaFromUrl}) {
       AD_MediaResult r = source(bg.kind, StoredName);
-      if (r.status == AD_MediaStatus::kRefused) Page(bg, r.code);
+      if (r.status == AD_MediaStatus::kRefused) {
+        // The list keeps its state, so what this request stored before is
+        // named nowhere: it goes.
+        for (const std::string& file : stored) HashedStoreUnlink(file);
+        Page(bg, r.code);
+      }
       if (r.status != AD_MediaStatus::kStored) continue;  // absent, or a fetch that failed
       BackgroundRecord record{};
       record.type = type;

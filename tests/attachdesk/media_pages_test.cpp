@@ -342,9 +342,11 @@ TEST_F(MediaPagesTest, SourcesAndWebAddresses) {
     const char* atid;
     std::string url;
     const char* page;
+    bool upload = false;  // an upload comes first
   } cases[] = {
       {"bg1", server.Host() + "/missing.gif", "E=0|B=pic.gif|"},  // no error, list unchanged
       {"bg1", server.Host() + "/page.gif", "E=5|"},
+      {"bg1", server.Host() + "/page.gif", "E=5|", true},  // the upload goes too
       {"img1", server.Host() + "/missing.gif", "E=4|D=||"},
       {"img1", server.Host() + "/page.gif", "E=5|D=||"},
   };
@@ -352,6 +354,7 @@ TEST_F(MediaPagesTest, SourcesAndWebAddresses) {
     fs::remove_all(HashedStoreRoot());
     Multipart f;
     f.Field("atid", c.atid).Field("newfile2", c.url);
+    if (c.upload) f.File("newfile", "up.png", Png());
     EXPECT_THAT(Post(f).page, HasSubstr(c.page)) << c.atid << " " << c.url;
     EXPECT_TRUE(Stored().empty()) << c.url;
     EXPECT_THAT(root.Read("tmp/alice_1_BG.dat"), MatchesRegex("pic\\.gif;.*;70;0\n"));
