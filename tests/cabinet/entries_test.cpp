@@ -134,6 +134,9 @@ TEST_F(EntriesTest, ListingStaysInsideTheCabinet) {
   EXPECT_EQ(DC_List("alice", "../x", -1, listing), -1);
   EXPECT_EQ(DC_List("/etc", "/", -1, listing), -1);
   EXPECT_EQ(DC_List("alice", "/none", -1, listing), -1);
+  // A folder reached through a link that leads out is not listed either.
+  EXPECT_EQ(DC_List("alice", "/rootdir", -1, listing), -1);
+  EXPECT_TRUE(listing.entries.empty());
   ASSERT_EQ(DC_List("alice", "/", 1 << 2, listing), 0);  // pictures only
   ASSERT_EQ(listing.entries.size(), 1u);
   EXPECT_EQ(listing.entries[0].name, "pic.png");
