@@ -173,6 +173,17 @@ TEST_F(EntriesTest, DeleteNeedsTheWriteBit) {
   EXPECT_EQ(root.Read("home/alice/dc/.quota"), "0");
   std::int32_t bits = 0;
   EXPECT_EQ(MACL_UserPerm("alice", "bob", 1, "/docs", 3, bits), kMaclNotFound);  // grant gone
+
+  // Nothing is deleted, stored or made through a folder link that leads out.
+  root.Write("outside/keep.txt", "keep");
+  symlink(root.Path("outside").c_str(), root.Path("home/alice/dc/out").c_str());
+  EXPECT_EQ(DC_Delete("alice", "alice", "/out", "keep.txt"), kDcRefusedName);
+  DC_NewFile f{"new.txt", ""};
+  EXPECT_EQ(DC_FileStore("alice", "/out", f, "x", 0), kDcRefusedName);
+  EXPECT_EQ(DC_MakeDir("alice", "/out", "made"), kDcRefusedName);
+  EXPECT_EQ(root.Read("outside/keep.txt"), "keep");
+  EXPECT_FALSE(root.Exists("outside/new.txt"));
+  EXPECT_FALSE(root.Exists("outside/made"));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -30,7 +31,8 @@ std::string Join(std::string folder, std::string_view name) {
 }
 
 // The folder a (dir, name) pair names and the name's last component, as the
-// permission check sees them; false when they do not normalise.
+// permission check sees them; false when they do not normalise or the folder
+// lies outside the cabinet.
 bool Place(std::string_view base, std::string_view dir, std::string_view name, std::string& folder,
            std::string& file) {
   std::optional<std::string> norm = DC_PathNormalize(dir, name);
@@ -38,7 +40,15 @@ bool Place(std::string_view base, std::string_view dir, std::string_view name, s
   if (!norm || !last) return false;
   folder = DC_BaseDir(base, *norm);
   file = *last;
-  return !folder.empty();
+  if (folder.empty()) return false;
+  // An existing folder is taken where it really lies, which must be inside
+  // the cabinet; in a missing one the change itself fails.
+  char* real = realpath(folder.c_str(), nullptr);
+  if (!real) return true;
+  folder = real;
+  std::free(real);
+  std::optional<std::string> root = DC_RealRoot(base);
+  return root && DC_InsideRoot(*root, folder);
 }
 
 // Removes a tree without following links; the bytes of the files removed
