@@ -67,6 +67,10 @@ TEST_F(EntriesTest, StoreWithFreeNamesAndTheQuota) {
 
   EXPECT_EQ(DC_QuotaUpdate("alice", kDcQuotaSubtract, 100), 0);
   EXPECT_EQ(DC_QuotaCheck("alice", kDcQuotaUsed, 0), 0);
+  // A damaged count at the top of the range stays there.
+  root.Write("home/alice/dc/.quota", "99999999999999999999");
+  EXPECT_EQ(DC_QuotaUpdate("alice", kDcQuotaAdd, 100), 0);
+  EXPECT_EQ(root.Read("home/alice/dc/.quota"), "9223372036854775807");
   root.Write("home/alice/dc/sub/.acl", std::string(5000, 'a'));
   root.Write("home/alice/dc/sub/b.bin", std::string(1000, 'b'));
   ASSERT_EQ(DC_QuotaUpdate("alice", kDcQuotaRecount, 0), 0);
