@@ -60,6 +60,10 @@ TEST_F(EntriesTest, StoreWithFreeNamesAndTheQuota) {
   DC_NewFile climbing{"../../x", ""};
   EXPECT_EQ(DC_FileStore("alice", "/", climbing, "x", 0), kDcRefusedName);
   EXPECT_EQ(root.Read("home/alice/dc/.quota"), "9");
+  DC_NewFile replaced{"a.txt", ""};  // the bytes it replaces leave the quota
+  ASSERT_EQ(DC_FileStore("alice", "/", replaced, "54321", kDcStoreReplace), 0);
+  EXPECT_EQ(root.Read("home/alice/dc/a.txt"), "54321");
+  EXPECT_EQ(root.Read("home/alice/dc/.quota"), "9");
   EXPECT_EQ(root.Read("home/alice/dc/.finfo"), "(1)a.txt\tsecond\n");
   struct stat st;
   ASSERT_EQ(stat(root.Path("home/alice/dc/a.txt").c_str(), &st), 0);

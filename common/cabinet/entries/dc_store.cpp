@@ -95,10 +95,14 @@ int DC_FileStore(std::string_view base, std::string_view dir, DC_NewFile& file,
     name = *free;
   }
   int mode = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW;
-  mode |= (flags & kDcStoreReplace) ? O_TRUNC : O_EXCL;
+  if (!(flags & kDcStoreReplace)) mode |= O_EXCL;
   std::string path = Join(folder, name);
   UniqueFd fd(open(path.c_str(), mode, 0660));
-  if (!fd.ok()) {
+  // The bytes of a file replaced leave the quota as the new ones join it.
+  std::int64_t replaced = 0;
+  struct stat st;
+  if (fd.ok() && fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) replaced = st.st_size;
+  if (!fd.ok() || (replaced > 0 && ftruncate(fd.get(), 0) != 0)) {
     int error = errno;
     LOG_FileLine(ErrorLogPath(), "DC_FileStore: %s (base=%.*s,path=%.*s,file=%s)",
                  std::strerror(error), static_cast<int>(base.size()), base.data(),
@@ -110,13 +114,14 @@ int DC_FileStore(std::string_view base, std::string_view dir, DC_NewFile& file,
                  std::strerror(errno), static_cast<int>(base.size()), base.data(),
                  static_cast<int>(dir.size()), dir.data(), name.c_str());
     unlink(path.c_str());
+    if (replaced > 0) DC_QuotaUpdate(base, kDcQuotaSubtract, replaced);
     return -1;
   }
   file.name = name;
   if (!file.description.empty() || (flags & kDcStoreDescribe)) {
     DC_DescSet(Join(folder, ".finfo"), name, file.description);
   }
-  DC_QuotaUpdate(base, kDcQuotaAdd, length);
+  DC_QuotaUpdate(base, kDcQuotaAdd, length - replaced);
   return 0;
 }
 
