@@ -270,6 +270,9 @@ TEST_F(CabinetSourceTest, CabinetPage) {
   EXPECT_THAT(own.page, Not(HasSubstr("outdir")));
   EXPECT_THAT(own.page, HasSubstr("dir_path=%2Fdocs"));
   EXPECT_THAT(own.page, Not(HasSubstr("$f")));
+  CgiResult out = Get("atid=1&dcview=1&dc_base=alice&dir_path=/outdir");
+  EXPECT_THAT(out.page, HasSubstr("This folder could not be opened."));
+  EXPECT_THAT(out.page, Not(HasSubstr("x.txt")));
 
   CgiResult closed = Get("atid=1&dcview=1&dc_owner=alice", "bob");
   EXPECT_THAT(closed.page, HasSubstr("Cabinet of alice: /"));

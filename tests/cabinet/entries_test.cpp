@@ -60,6 +60,10 @@ TEST_F(EntriesTest, StoreWithFreeNamesAndTheQuota) {
   DC_NewFile climbing{"../../x", ""};
   EXPECT_EQ(DC_FileStore("alice", "/", climbing, "x", 0), kDcRefusedName);
   EXPECT_EQ(root.Read("home/alice/dc/.quota"), "9");
+  DC_NewFile replaced{"a.txt", ""};  // the bytes it replaces leave the quota
+  ASSERT_EQ(DC_FileStore("alice", "/", replaced, "54321", kDcStoreReplace), 0);
+  EXPECT_EQ(root.Read("home/alice/dc/a.txt"), "54321");
+  EXPECT_EQ(root.Read("home/alice/dc/.quota"), "9");
   EXPECT_EQ(root.Read("home/alice/dc/.finfo"), "(1)a.txt\tsecond\n");
   struct stat st;
   ASSERT_EQ(stat(root.Path("home/alice/dc/a.txt").c_str(), &st), 0);
@@ -67,6 +71,10 @@ TEST_F(EntriesTest, StoreWithFreeNamesAndTheQuota) {
 
   EXPECT_EQ(DC_QuotaUpdate("alice", kDcQuotaSubtract, 100), 0);
   EXPECT_EQ(DC_QuotaCheck("alice", kDcQuotaUsed, 0), 0);
+  // A damaged count at the top of the range stays there.
+  root.Write("home/alice/dc/.quota", "99999999999999999999");
+  EXPECT_EQ(DC_QuotaUpdate("alice", kDcQuotaAdd, 100), 0);
+  EXPECT_EQ(root.Read("home/alice/dc/.quota"), "9223372036854775807");
   root.Write("home/alice/dc/sub/.acl", std::string(5000, 'a'));
   root.Write("home/alice/dc/sub/b.bin", std::string(1000, 'b'));
   ASSERT_EQ(DC_QuotaUpdate("alice", kDcQuotaRecount, 0), 0);
@@ -134,6 +142,9 @@ TEST_F(EntriesTest, ListingStaysInsideTheCabinet) {
   EXPECT_EQ(DC_List("alice", "../x", -1, listing), -1);
   EXPECT_EQ(DC_List("/etc", "/", -1, listing), -1);
   EXPECT_EQ(DC_List("alice", "/none", -1, listing), -1);
+  // A folder reached through a link that leads out is not listed either.
+  EXPECT_EQ(DC_List("alice", "/rootdir", -1, listing), -1);
+  EXPECT_TRUE(listing.entries.empty());
   ASSERT_EQ(DC_List("alice", "/", 1 << 2, listing), 0);  // pictures only
   ASSERT_EQ(listing.entries.size(), 1u);
   EXPECT_EQ(listing.entries[0].name, "pic.png");
@@ -170,6 +181,17 @@ TEST_F(EntriesTest, DeleteNeedsTheWriteBit) {
   EXPECT_EQ(root.Read("home/alice/dc/.quota"), "0");
   std::int32_t bits = 0;
   EXPECT_EQ(MACL_UserPerm("alice", "bob", 1, "/docs", 3, bits), kMaclNotFound);  // grant gone
+
+  // Nothing is deleted, stored or made through a folder link that leads out.
+  root.Write("outside/keep.txt", "keep");
+  symlink(root.Path("outside").c_str(), root.Path("home/alice/dc/out").c_str());
+  EXPECT_EQ(DC_Delete("alice", "alice", "/out", "keep.txt"), kDcRefusedName);
+  DC_NewFile f{"new.txt", ""};
+  EXPECT_EQ(DC_FileStore("alice", "/out", f, "x", 0), kDcRefusedName);
+  EXPECT_EQ(DC_MakeDir("alice", "/out", "made"), kDcRefusedName);
+  EXPECT_EQ(root.Read("outside/keep.txt"), "keep");
+  EXPECT_FALSE(root.Exists("outside/new.txt"));
+  EXPECT_FALSE(root.Exists("outside/made"));
 }
 
 }  // namespace

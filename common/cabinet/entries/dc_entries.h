@@ -3,8 +3,8 @@
 // making and deleting entries.
 //
 // Answers: 0 done, -1 a file-system failure or an invalid path, -3 a name
-// DC_CheckName refuses, -50 the permission check lacks the bit needed, -7 an
-// argument missing.
+// DC_CheckName refuses (or a folder that a link puts outside the cabinet),
+// -50 the permission check lacks the bit needed, -7 an argument missing.
 #pragma once
 
 #include <cstdint>

@@ -88,6 +88,13 @@ int DC_List(std::string_view base, std::string_view dir, int type_mask, DC_Listi
   std::string folder = DC_BaseDir(base, dir);
   std::optional<std::string> real_root = DC_RealRoot(base);
   if (folder.empty() || !real_root) return -1;
+  // The folder itself, resolved: one reached through a link that leads out
+  // of the cabinet is not listed.
+  char* real = realpath(folder.c_str(), nullptr);
+  if (!real) return -1;
+  folder = real;
+  std::free(real);
+  if (!DC_InsideRoot(*real_root, folder)) return -1;
   std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(folder.c_str()), closedir);
   if (!d) return -1;
   listing.base = base.empty() ? "/" : std::string(base);

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 
 #include "common/cabinet/entries/dc_entries.h"
@@ -78,7 +79,10 @@ int DC_QuotaUpdate(std::string_view base, int op, std::int64_t bytes) {
       used = bytes;
       break;
     case kDcQuotaAdd:
-      used += bytes;
+      // A count at the top of the range stays there.
+      used = bytes > std::numeric_limits<std::int64_t>::max() - used
+                 ? std::numeric_limits<std::int64_t>::max()
+                 : used + bytes;
       break;
     case kDcQuotaSubtract:
       used = used > bytes ? used - bytes : 0;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -30,7 +31,8 @@ std::string Join(std::string folder, std::string_view name) {
 }
 
 // The folder a (dir, name) pair names and the name's last component, as the
-// permission check sees them; false when they do not normalise.
+// permission check sees them; false when they do not normalise or the folder
+// lies outside the cabinet.
 bool Place(std::string_view base, std::string_view dir, std::string_view name, std::string& folder,
            std::string& file) {
   std::optional<std::string> norm = DC_PathNormalize(dir, name);
@@ -38,7 +40,15 @@ bool Place(std::string_view base, std::string_view dir, std::string_view name, s
   if (!norm || !last) return false;
   folder = DC_BaseDir(base, *norm);
   file = *last;
-  return !folder.empty();
+  if (folder.empty()) return false;
+  // An existing folder is taken where it really lies, which must be inside
+  // the cabinet; in a missing one the change itself fails.
+  char* real = realpath(folder.c_str(), nullptr);
+  if (!real) return true;
+  folder = real;
+  std::free(real);
+  std::optional<std::string> root = DC_RealRoot(base);
+  return root && DC_InsideRoot(*root, folder);
 }
 
 // Removes a tree without following links; the bytes of the files removed
@@ -85,10 +95,14 @@ int DC_FileStore(std::string_view base, std::string_view dir, DC_NewFile& file,
     name = *free;
   }
   int mode = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW;
-  mode |= (flags & kDcStoreReplace) ? O_TRUNC : O_EXCL;
+  if (!(flags & kDcStoreReplace)) mode |= O_EXCL;
   std::string path = Join(folder, name);
   UniqueFd fd(open(path.c_str(), mode, 0660));
-  if (!fd.ok()) {
+  // The bytes of a file replaced leave the quota as the new ones join it.
+  std::int64_t replaced = 0;
+  struct stat st;
+  if (fd.ok() && fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) replaced = st.st_size;
+  if (!fd.ok() || (replaced > 0 && ftruncate(fd.get(), 0) != 0)) {
     int error = errno;
     LOG_FileLine(ErrorLogPath(), "DC_FileStore: %s (base=%.*s,path=%.*s,file=%s)",
                  std::strerror(error), static_cast<int>(base.size()), base.data(),
@@ -100,13 +114,14 @@ int DC_FileStore(std::string_view base, std::string_view dir, DC_NewFile& file,
                  std::strerror(errno), static_cast<int>(base.size()), base.data(),
                  static_cast<int>(dir.size()), dir.data(), name.c_str());
     unlink(path.c_str());
+    if (replaced > 0) DC_QuotaUpdate(base, kDcQuotaSubtract, replaced);
     return -1;
   }
   file.name = name;
   if (!file.description.empty() || (flags & kDcStoreDescribe)) {
     DC_DescSet(Join(folder, ".finfo"), name, file.description);
   }
-  DC_QuotaUpdate(base, kDcQuotaAdd, length);
+  DC_QuotaUpdate(base, kDcQuotaAdd, length - replaced);
   return 0;
 }
 
