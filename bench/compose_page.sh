@@ -34,8 +34,7 @@ cgi_env=(
 
 # The page only reads the window's files; if a run changed them, later runs
 # would time a different request.
-snapshot() { (cd "$root/tmp" && find . -type f -print0 | sort -z | xargs -0 sha256sum); }
-before=$(snapshot)
+before=$(bench_snapshot "$root/tmp")
 
 bench_check_page "$uploadsend" "${cgi_env[@]}"
 bench_check_page "$minimal_cgi" "${cgi_env[@]}"
@@ -44,7 +43,7 @@ verdict=0
 bench_compare compose_page "$compose_page_target" uploadsend "$uploadsend" \
   minimal_cgi "$minimal_cgi" -- "${cgi_env[@]}" || verdict=1
 
-if [ "$(snapshot)" != "$before" ]; then
+if [ "$(bench_snapshot "$root/tmp")" != "$before" ]; then
   echo "bench: the compose page changed the window's files; the runs were not alike" >&2
   verdict=1
 fi

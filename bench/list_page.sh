@@ -57,8 +57,7 @@ cgi_env=(
 
 # A list page only reads the window's files; if a run changed them, later runs
 # would time a different request.
-snapshot() { (cd "$root/tmp" && find . -type f -print0 | sort -z | xargs -0 sha256sum); }
-before=$(snapshot)
+before=$(bench_snapshot "$root/tmp")
 
 bench_check_page "$attachdesk" "${cgi_env[@]}"
 bench_check_page "$minimal_cgi" "${cgi_env[@]}"
@@ -67,7 +66,7 @@ verdict=0
 bench_compare list_page "$list_page_target" attachdesk "$attachdesk" \
   minimal_cgi "$minimal_cgi" -- "${cgi_env[@]}" || verdict=1
 
-if [ "$(snapshot)" != "$before" ]; then
+if [ "$(bench_snapshot "$root/tmp")" != "$before" ]; then
   echo "bench: the list page changed the window's files; the runs were not alike" >&2
   verdict=1
 fi

@@ -69,6 +69,12 @@ bench_cgi_env() {
 # ENV (NAME=VALUE words) and stdin from /dev/null, and fails unless it exits 0 and
 # prints a CGI response with a Content-Type header and no Status header. A page
 # that is an error answer would make the timing meaningless.
+# The checksums of every file below a folder, to tell whether the timed runs
+# changed what later runs read.
+bench_snapshot() {
+  (cd "$1" && find . -type f -print0 | sort -z | xargs -0 sha256sum)
+}
+
 bench_check_page() {
   local program=$1; shift
   local page status=0

@@ -26,17 +26,6 @@ constexpr int kInitial = 60;
 constexpr int kAdders = 50;
 constexpr int kRemovers = 50;
 
-// A list file's text read in one go, or "" when there is none.
-std::string ReadList(const std::string& path) {
-  std::string text;
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return text;
-  char buf[65536];
-  for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
-  close(fd);
-  return text;
-}
-
 // What is wrong with a list text ("" when nothing): every line must be one
 // whole entry that a request wrote, and the text must end with its line end.
 std::string Fault(const std::string& text, const std::regex& line,
@@ -84,7 +73,7 @@ TEST(Concurrency, OneWindowManyRequests) {
   std::string reader_fault;
   std::thread reader([&] {
     while (!done) {
-      std::string fault = Fault(ReadList(list), line, nullptr);
+      std::string fault = Fault(root.Read("tmp/alice_7_Attach.dat"), line, nullptr);
       if (!fault.empty() && reader_fault.empty()) reader_fault = fault;
       ++reads;
     }
@@ -121,7 +110,7 @@ TEST(Concurrency, OneWindowManyRequests) {
   EXPECT_GT(reads.load(), 0);
 
   std::vector<std::string> paths;
-  std::string final_list = ReadList(list);
+  std::string final_list = root.Read("tmp/alice_7_Attach.dat");
   EXPECT_EQ(Fault(final_list, line, &paths), "");
   for (const std::string& p : paths) EXPECT_TRUE(fs::exists(p)) << p;
   // The requests take turns, so no update is lost: the removals took the

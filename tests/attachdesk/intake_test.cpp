@@ -86,29 +86,6 @@ class IntakeTest : public testing::Test {
     root.Write("tmp/alice_" + cpid + "_Attach.dat", text);
   }
 
-  std::vector<std::string> ListLines(const std::string& cpid) {
-    std::vector<std::string> lines;
-    std::string text = root.Read("tmp/alice_" + cpid + "_Attach.dat");
-    for (size_t at = 0; at < text.size();) {
-      size_t nl = text.find('\n', at);
-      if (nl == std::string::npos) nl = text.size();
-      lines.push_back(text.substr(at, nl - at));
-      at = nl + 1;
-    }
-    return lines;
-  }
-
-  // Files in tmp whose names contain `part`, sorted.
-  std::vector<std::string> Tmp(const std::string& part = "") {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(root.Path("tmp"))) {
-      std::string name = e.path().filename().string();
-      if (name.find(part) != std::string::npos) names.push_back(name);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
   std::string Line(const std::string& name, const std::string& stored, size_t size,
                    const std::string& charset = "") {
     return "0;;" + charset + ";" + name + ";" + root.Path("tmp/" + stored) + ";" +
@@ -146,11 +123,11 @@ TEST_F(IntakeTest, UploadFieldsNameTheStoredCopies) {
   ASSERT_EQ(r.status, 0) << r.error;
   EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=5|"));
 
-  std::vector<std::string> stored = Tmp("_A_");
+  std::vector<std::string> stored = root.TmpFiles("_A_");
   ASSERT_EQ(stored.size(), 5u);
   std::string pid = PidOf(stored[0]);
   std::string prefix = "alice_1_A_" + pid + "_";
-  EXPECT_THAT(ListLines("1"),
+  EXPECT_THAT(root.ListLines("1"),
               ElementsAre(Line("a.txt", prefix + "0", 3), Line("b.bin", prefix + "1", 2),
                           Line("c.bin", prefix + "5", 1), Line("d.bin", prefix + "100", 4),
                           Line("e.bin", prefix + "255", 1)));
@@ -158,7 +135,7 @@ TEST_F(IntakeTest, UploadFieldsNameTheStoredCopies) {
   struct stat st;
   ASSERT_EQ(stat(root.Path("tmp/" + prefix + "0").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
-  EXPECT_THAT(Tmp(".lock"), ElementsAre());  // the window's turn leaves no file
+  EXPECT_THAT(root.TmpFiles(".lock"), ElementsAre());  // the window's turn leaves no file
 }
 
 TEST_F(IntakeTest, RemovalsComeBeforeUploads) {
@@ -167,7 +144,7 @@ TEST_F(IntakeTest, RemovalsComeBeforeUploads) {
   form.Field("atid", "1").Field("choice", "0").File("newfile", "new.txt", "n");
   CgiResult r = Post(form);
   EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=2|"));
-  std::vector<std::string> lines = ListLines("1");
+  std::vector<std::string> lines = root.ListLines("1");
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_THAT(lines[0], HasSubstr(";old1.txt;"));
   EXPECT_THAT(lines[1], HasSubstr(";new.txt;"));
@@ -182,7 +159,7 @@ TEST_F(IntakeTest, CountLimitRefusesTheFirstFileBeyondIt) {
   CgiResult r = Post(form);
   EXPECT_THAT(r.page, HasSubstr("E=1|V=/|N=3|"));
   EXPECT_THAT(r.page, HasSubstr("|L=3/0/"));
-  EXPECT_THAT(Tmp("_A_"), ElementsAre("alice_1_A_1_0", "alice_1_A_1_1", "alice_1_A_1_2"));
+  EXPECT_THAT(root.TmpFiles("_A_"), ElementsAre("alice_1_A_1_0", "alice_1_A_1_1", "alice_1_A_1_2"));
   EXPECT_EQ(root.Read("tmp/alice_1_Attach.dat"), before);
 }
 
@@ -197,14 +174,14 @@ TEST_F(IntakeTest, SizeLimitAcceptsTheExactTotal) {
       {965, "E=2|V=/|N=3|T=|L=20/17/1024/964\n", 3},
   };
   for (const Case& c : cases) {
-    for (const auto& name : Tmp()) fs::remove(root.Path("tmp/" + name));
+    for (const auto& name : root.TmpFiles()) fs::remove(root.Path("tmp/" + name));
     List("1", 3);
     Multipart form;
     form.Field("atid", "1").File("newfile", "f.bin", std::string(c.size, 'x'));
     CgiResult r = Post(form);
     EXPECT_EQ(r.page, c.page) << c.size;
-    EXPECT_EQ(Tmp("_A_").size(), c.stored) << c.size;
-    EXPECT_EQ(ListLines("1").size(), c.stored) << c.size;
+    EXPECT_EQ(root.TmpFiles("_A_").size(), c.stored) << c.size;
+    EXPECT_EQ(root.ListLines("1").size(), c.stored) << c.size;
   }
 }
 
@@ -237,18 +214,18 @@ TEST_F(IntakeTest, InsertModeDivertsTextFiles) {
       {"plain into plain", false, "note.txt", "a<b", "a&lt;b"},
   };
   for (const Case& c : cases) {
-    for (const auto& name : Tmp()) fs::remove(root.Path("tmp/" + name));
+    for (const auto& name : root.TmpFiles()) fs::remove(root.Path("tmp/" + name));
     Multipart form;
     form.Field("atid", "insert1");
     if (c.ishtml) form.Field("ishtml", "1");
     form.File("newfile", c.file, c.data).File("newfile01", "pic.png", png);
     CgiResult r = Post(form);
     EXPECT_THAT(r.page, HasSubstr(std::string("N=1|T=") + c.ins_text + "|")) << c.name;
-    std::vector<std::string> lines = ListLines("1");
+    std::vector<std::string> lines = root.ListLines("1");
     ASSERT_EQ(lines.size(), 1u) << c.name;
     EXPECT_THAT(lines[0], HasSubstr(";pic.png;")) << c.name;
     EXPECT_THAT(lines[0], testing::EndsWith("_1;32")) << c.name;
-    EXPECT_THAT(Tmp("_A_"), testing::SizeIs(1)) << c.name;  // the text file is not stored
+    EXPECT_THAT(root.TmpFiles("_A_"), testing::SizeIs(1)) << c.name;  // the text file is not stored
   }
 }
 
@@ -289,7 +266,7 @@ TEST_F(IntakeTest, VirusScanFollowsTheLevelAndTheEngine) {
       {"no engine", true, false, false},
   };
   for (const Case& c : cases) {
-    for (const auto& name : Tmp()) fs::remove(root.Path("tmp/" + name));
+    for (const auto& name : root.TmpFiles()) fs::remove(root.Path("tmp/" + name));
     root.Write("etc/site.conf", c.privilege ? "Level0.Privileges = 128\n" : "");
     fs::remove(root.Path("etc/avscan.conf"));
     if (c.engine) Engine();
@@ -313,11 +290,11 @@ TEST_F(IntakeTest, InfectedUploadIsRefusedAfterTheFilesBeforeIt) {
   form.File("newfile02", "later.txt", "never reached");
   CgiResult r = Post(form);
   EXPECT_THAT(r.page, HasSubstr("E=4|V=bad&lt;1&gt;.exe/&lt;Evil&gt;|N=1|"));
-  std::vector<std::string> stored = Tmp("_A_");
+  std::vector<std::string> stored = root.TmpFiles("_A_");
   ASSERT_EQ(stored.size(), 1u);
   EXPECT_THAT(stored[0], testing::EndsWith("_0"));
-  ASSERT_EQ(ListLines("1").size(), 1u);
-  EXPECT_THAT(ListLines("1")[0], HasSubstr(";clean.txt;"));
+  ASSERT_EQ(root.ListLines("1").size(), 1u);
+  EXPECT_THAT(root.ListLines("1")[0], HasSubstr(";clean.txt;"));
 
   std::string log;
   for (const auto& e : fs::directory_iterator(root.Path("log"))) {
@@ -346,9 +323,9 @@ TEST_F(IntakeTest, ClientNamesNeverAddALine) {
   body += "--" + b + "--\r\n";
   CgiResult r = Post(body, "multipart/form-data; boundary=" + b);
   EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=2|"));
-  std::vector<std::string> lines = ListLines("1");
+  std::vector<std::string> lines = root.ListLines("1");
   ASSERT_EQ(lines.size(), 2u);
-  std::string pid = PidOf(Tmp("_A_")[0]);
+  std::string pid = PidOf(root.TmpFiles("_A_")[0]);
   EXPECT_EQ(lines[0],
             Line("a__0&#59;&#59;&#59;x&#59;evil&#59;1_b&#59;c.txt", "alice_1_A_" + pid + "_0", 1));
   EXPECT_EQ(lines[1], Line("&#59;&#59;&#38;#12", "alice_1_A_" + pid + "_1", 2));
@@ -363,7 +340,7 @@ TEST_F(IntakeTest, NamesAreKeptInUtf8ForAnotherUserCharset) {
   form.File("newfile02", "plain.txt", "3");         // nothing to convert
   CgiResult r = Post(form);
   ASSERT_THAT(r.page, HasSubstr("E=0|V=/|N=3|"));
-  std::vector<std::string> lines = ListLines("1");
+  std::vector<std::string> lines = root.ListLines("1");
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_THAT(lines[0], HasSubstr(";utf-8;caf\xc3\xa9.txt;"));
   EXPECT_THAT(lines[1], HasSubstr(";utf-8;na\xc3\xafve.txt;"));
@@ -394,10 +371,10 @@ TEST_F(IntakeTest, LargeUploadsAreStoredWholeAndScanned) {
   form.File("newfile02", "second.bin", second).File("newfile03", "bad.bin", infected);
   CgiResult r = Post(form);
   EXPECT_THAT(r.page, HasSubstr("E=4|V=bad.bin/"));
-  std::vector<std::string> stored = Tmp("_A_");
+  std::vector<std::string> stored = root.TmpFiles("_A_");
   ASSERT_EQ(stored.size(), 3u);
   std::string prefix = "alice_1_A_" + PidOf(stored[0]) + "_";
-  EXPECT_THAT(ListLines("1"), ElementsAre(Line("first.bin", prefix + "0", first.size()),
+  EXPECT_THAT(root.ListLines("1"), ElementsAre(Line("first.bin", prefix + "0", first.size()),
                                           Line("small.txt", prefix + "1", 1),
                                           Line("second.bin", prefix + "2", second.size())));
   EXPECT_TRUE(root.Read("tmp/" + prefix + "0") == first);
@@ -412,7 +389,7 @@ TEST_F(IntakeTest, LargeUploadsAreStoredWholeAndScanned) {
 // name is taken, so the copy gets the next free one.
 TEST_F(IntakeTest, LinkAtAStoredNameIsNeitherFollowedNorReplaced) {
   for (std::size_t size : {std::size_t{4}, std::size_t{600000}}) {
-    for (const auto& name : Tmp()) fs::remove(root.Path("tmp/" + name));
+    for (const auto& name : root.TmpFiles()) fs::remove(root.Path("tmp/" + name));
     root.Write("victim", "precious");
     std::string tmp = root.Path("tmp");
     std::string victim = root.Path("victim");
@@ -425,7 +402,7 @@ TEST_F(IntakeTest, LinkAtAStoredNameIsNeitherFollowedNorReplaced) {
     });
     EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=2|")) << size;
     EXPECT_EQ(root.Read("victim"), "precious") << size;
-    std::vector<std::string> lines = ListLines("1");
+    std::vector<std::string> lines = root.ListLines("1");
     ASSERT_EQ(lines.size(), 2u) << size;
     EXPECT_THAT(lines[0], testing::MatchesRegex(".*;a.bin;.*_A_[0-9]+_0\\.1;[0-9]+"));
     EXPECT_THAT(lines[1], HasSubstr(";b.bin;"));
@@ -449,7 +426,7 @@ TEST_F(IntakeTest, ARecurringProcessIdNeverReplacesAStoredCopy) {
     CgiResult r = RunCgi("attachdesk", root.path(), req);
     EXPECT_THAT(r.page, HasSubstr("E=0|")) << r.error;
   }
-  EXPECT_THAT(ListLines("w"), ElementsAre(Line("first.txt", "alice_w_A_1_0", 5),
+  EXPECT_THAT(root.ListLines("w"), ElementsAre(Line("first.txt", "alice_w_A_1_0", 5),
                                           Line("second.txt", "alice_w_A_1_0.1", 6)));
   EXPECT_EQ(root.Read("tmp/alice_w_A_1_0"), "first");
   EXPECT_EQ(root.Read("tmp/alice_w_A_1_0.1"), "second");
@@ -470,7 +447,7 @@ TEST_F(IntakeTest, AListThatCannotBeWrittenKeepsNothingOfTheRequest) {
   EXPECT_THAT(r.page, HasSubstr("E=6|V=/|N=2|")) << r.error;
   EXPECT_EQ(root.Read("tmp/alice_1_Attach.dat"), before);
   EXPECT_TRUE(root.Exists("tmp/alice_1_A_1_0"));  // removed from a list that was not saved
-  EXPECT_EQ(Tmp("alice_1_A_").size(), 2u);        // the new copy is gone
+  EXPECT_EQ(root.TmpFiles("alice_1_A_").size(), 2u);        // the new copy is gone
   EXPECT_THAT(root.Read("log/error.log"), HasSubstr("could not be written; 1 new files removed"));
 }
 
@@ -484,14 +461,14 @@ TEST_F(IntakeTest, ScannerThatCannotCheckAFileFollowsTheSiteSetting) {
   Multipart again;
   again.Field("atid", "2").File("newfile", "dir/<b>.bin", "data");
   EXPECT_THAT(Post(again).page, HasSubstr("E=7|V=&lt;b&gt;.bin/|N=0|"));
-  EXPECT_EQ(Tmp("alice_2_").size(), 0u);
+  EXPECT_EQ(root.TmpFiles("alice_2_").size(), 0u);
 }
 
 // Checked for a file kept in memory and for one too large to spool under
 // the limit, which comes back into memory and then cannot be written.
 TEST_F(IntakeTest, ShortWriteLeavesNoFile) {
   for (std::size_t size : {std::size_t{100000}, std::size_t{600000}}) {
-    for (const auto& name : Tmp()) fs::remove(root.Path("tmp/" + name));
+    for (const auto& name : root.TmpFiles()) fs::remove(root.Path("tmp/" + name));
     Multipart form;
     form.Field("atid", "1");
     form.File("newfile", "big.bin", std::string(size, 'b'));
@@ -502,7 +479,7 @@ TEST_F(IntakeTest, ShortWriteLeavesNoFile) {
       setrlimit(RLIMIT_FSIZE, &limit);
     });
     EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=1|")) << size;
-    std::vector<std::string> stored = Tmp("_A_");
+    std::vector<std::string> stored = root.TmpFiles("_A_");
     ASSERT_EQ(stored.size(), 1u) << size;
     EXPECT_THAT(stored[0], testing::EndsWith("_1"));
     EXPECT_THAT(root.Read("log/error.log"), HasSubstr("StoreCopy: write"));
@@ -511,7 +488,7 @@ TEST_F(IntakeTest, ShortWriteLeavesNoFile) {
 
 // Files sent without a compose window are not attached, and the user is told.
 TEST_F(IntakeTest, WithoutAComposeIdentifierNothingIsStoredOrFetched) {
-  std::vector<std::string> before = Tmp();
+  std::vector<std::string> before = root.TmpFiles();
   struct Case {
     const char* atid;  // null: none
     bool file;
@@ -528,7 +505,7 @@ TEST_F(IntakeTest, WithoutAComposeIdentifierNothingIsStoredOrFetched) {
     form.Field("newfile2", c.url);
     CgiResult r = Post(form);
     EXPECT_THAT(r.page, HasSubstr("E=" + std::to_string(c.code) + "|V=/|N=0|")) << c.url;
-    EXPECT_EQ(Tmp(), before);
+    EXPECT_EQ(root.TmpFiles(), before);
   }
 }
 
@@ -539,7 +516,7 @@ TEST_F(IntakeTest, ComposeModeListsUploadsUnderItsOwnId) {
   std::string pid = r.output.substr(r.output.find("cpid=") + 5);
   pid = pid.substr(0, pid.find('&'));
   EXPECT_EQ(r.output, "Location: /cgi-bin/genMail?keep_attach=1&cpid=" + pid + "&m=0\r\n\r\n");
-  EXPECT_THAT(ListLines(pid), ElementsAre(Line("a.bin", "alice_" + pid + "_A_" + pid + "_0", 4)));
+  EXPECT_THAT(root.ListLines(pid), ElementsAre(Line("a.bin", "alice_" + pid + "_A_" + pid + "_0", 4)));
 }
 
 class UrlTest : public IntakeTest {
@@ -572,15 +549,15 @@ TEST_F(UrlTest, UrlTextIsNormalisedAndTheFileListedWhereItLies) {
       {"  " + server.Host() + "/dir/file.txt\r\n", "GET /dir/file.txt HTTP/1.1", "file.txt"},
   };
   for (const Case& c : cases) {
-    for (const auto& name : Tmp()) fs::remove(root.Path("tmp/" + name));
+    for (const auto& name : root.TmpFiles()) fs::remove(root.Path("tmp/" + name));
     CgiResult r = Fetch(c.url);
     EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=1|")) << c.url << r.error;
     EXPECT_THAT(server.Targets(), ElementsAre(c.target)) << c.url;
-    std::vector<std::string> fetched = Tmp("_H_");
+    std::vector<std::string> fetched = root.TmpFiles("_H_");
     ASSERT_EQ(fetched.size(), 1u) << c.url;
     EXPECT_EQ(fetched[0], "alice_1_H_" + PidOf(fetched[0]));
     std::string body = root.Read("tmp/" + fetched[0]);
-    EXPECT_THAT(ListLines("1"), ElementsAre(Line(c.name, fetched[0], body.size()))) << c.url;
+    EXPECT_THAT(root.ListLines("1"), ElementsAre(Line(c.name, fetched[0], body.size()))) << c.url;
   }
 }
 
@@ -592,7 +569,7 @@ TEST_F(UrlTest, FetchedFileCountsOnceAgainstTheSizeLimit) {
   EXPECT_THAT(Fetch(server.Host() + "/fit").page, HasSubstr("E=0|V=/|N=4|"));
   List("2", 3);
   EXPECT_THAT(Fetch(server.Host() + "/over", "2").page, HasSubstr("E=2|V=/|N=3|"));
-  EXPECT_EQ(Tmp("alice_2_H_").size(), 0u);  // the refused file is not kept
+  EXPECT_EQ(root.TmpFiles("alice_2_H_").size(), 0u);  // the refused file is not kept
 }
 
 // A fetch that fails or brings nothing adds nothing, leaves nothing in tmp/,
@@ -615,7 +592,7 @@ TEST_F(UrlTest, FailedFetchAddsNothingAndSaysWhy) {
     CgiResult r = Fetch(c.url);
     EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=0|")) << c.url;
     EXPECT_THAT(r.page, HasSubstr(c.shown)) << c.url;
-    EXPECT_EQ(Tmp("_H_").size(), 0u) << c.url;
+    EXPECT_EQ(root.TmpFiles("_H_").size(), 0u) << c.url;
   }
   root.Write("etc/site.conf", "");  // FetchAllowPrivate = 0
   EXPECT_THAT(Fetch(server.Host() + "/empty").page,
@@ -626,7 +603,7 @@ TEST_F(UrlTest, TextIsInsertedInInsertMode) {
   server.Serve("/note.txt", "fetched <text>\n");
   CgiResult r = Fetch(server.Host() + "/note.txt", "insert1");
   EXPECT_THAT(r.page, HasSubstr("N=0|T=fetched &lt;text&gt;\n|"));
-  EXPECT_EQ(Tmp("_H_").size(), 0u);  // its text went into the message
+  EXPECT_EQ(root.TmpFiles("_H_").size(), 0u);  // its text went into the message
 }
 
 // ---- Names as the list holds them.

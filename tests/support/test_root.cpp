@@ -80,7 +80,29 @@ std::vector<std::string> TestRoot::StoredCopyNumbers() const {
 }
 
 void TestRoot::ClearTmp() const {
-  for (const auto& e : fs::directory_iterator(Path("tmp"))) fs::remove(e.path());
+  for (const auto& e : fs::directory_iterator(Path("tmp"))) fs::remove_all(e.path());
+}
+
+std::vector<std::string> TestRoot::TmpFiles(std::string_view part) const {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(Path("tmp"))) {
+    std::string name = e.path().filename().string();
+    if (name.find(part) != std::string::npos) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> TestRoot::ListLines(std::string_view cpid, std::string_view user) const {
+  std::vector<std::string> lines;
+  std::string text = Read("tmp/" + std::string(user) + "_" + std::string(cpid) + "_Attach.dat");
+  for (size_t at = 0; at < text.size();) {
+    size_t nl = text.find('\n', at);
+    if (nl == std::string::npos) nl = text.size();
+    lines.push_back(text.substr(at, nl - at));
+    at = nl + 1;
+  }
+  return lines;
 }
 
 void TestRoot::InstallTemplates(std::string_view lang) const {

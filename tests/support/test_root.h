@@ -35,8 +35,12 @@ class TestRoot {
   // The numbers after the process id of the stored copies in tmp/
   // ("<user>_<cpid>_A_<pid>_<n>"), sorted as text.
   std::vector<std::string> StoredCopyNumbers() const;
-  // Removes every file in tmp/.
+  // Removes everything in tmp/.
   void ClearTmp() const;
+  // The names of the files in tmp/ that contain `part`, sorted.
+  std::vector<std::string> TmpFiles(std::string_view part = "") const;
+  // The lines of a compose window's list file (none when it is missing).
+  std::vector<std::string> ListLines(std::string_view cpid, std::string_view user = "alice") const;
 
  private:
   std::string path_;

@@ -47,16 +47,16 @@ TEST_F(ComposeTest, UploadsAreStoredPerFieldAndListedUnderTheirNames) {
   CgiResult r = Post(form);
   ASSERT_EQ(r.status, 0) << r.error;
   EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=3|A=compose9|P=9|"));
-  std::vector<std::string> stored = Tmp("_A_");
+  std::vector<std::string> stored = root.TmpFiles("_A_");
   ASSERT_EQ(stored.size(), 3u);
   std::string prefix = "alice_9_A_" + PidOf(stored[0]) + "_";
-  EXPECT_THAT(ListLines("9"), ElementsAre(Line("C:\\docs\\a.txt", prefix + "0", 3),
+  EXPECT_THAT(root.ListLines("9"), ElementsAre(Line("C:\\docs\\a.txt", prefix + "0", 3),
                                           Line("b&#59;c_0&#59;&#59;&#59;x.bin", prefix + "1", 2),
                                           Line("e.bin", prefix + "255", 1)));
   struct stat st;
   ASSERT_EQ(stat(root.Path("tmp/" + prefix + "0").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
-  EXPECT_THAT(Tmp(".lock"), ElementsAre());
+  EXPECT_THAT(root.TmpFiles(".lock"), ElementsAre());
 }
 
 // Positions name the list as shown: each is lowered by the entries already
@@ -72,11 +72,11 @@ TEST_F(ComposeTest, ChoicesRemoveTheEntriesAsShown) {
       {"atid=6&choice=-1&choice=5", {0, 1, 2, 3, 4}},
   };
   for (const Case& c : cases) {
-    ClearTmp();
+    root.ClearTmp();
     List("6", 5);
     CgiResult r = Get(c.query);
     EXPECT_THAT(r.page, HasSubstr("E=0|")) << c.query;
-    std::vector<std::string> lines = ListLines("6");
+    std::vector<std::string> lines = root.ListLines("6");
     ASSERT_EQ(lines.size(), c.kept.size()) << c.query;
     for (size_t i = 0; i < lines.size(); ++i) {
       EXPECT_THAT(lines[i], HasSubstr(";old" + std::to_string(c.kept[i]) + ".txt;")) << c.query;
@@ -102,7 +102,7 @@ TEST_F(ComposeTest, LimitsStopAtTheFileBeyondThem) {
       {"size, one byte more", "Level0.AttachSizeKB = 1\n", 0, 1025, "E=2|V=/|N=0|", 0},
   };
   for (const Case& c : cases) {
-    ClearTmp();
+    root.ClearTmp();
     root.Write("etc/site.conf", c.site);
     List("3", c.listed);
     Multipart form;
@@ -111,7 +111,7 @@ TEST_F(ComposeTest, LimitsStopAtTheFileBeyondThem) {
     form.File("newfile01", "second.bin", "s");
     CgiResult r = Post(form);
     EXPECT_THAT(r.page, HasSubstr(c.page)) << c.name;
-    EXPECT_EQ(Tmp("_A_").size() - static_cast<size_t>(c.listed), c.stored) << c.name;
+    EXPECT_EQ(root.TmpFiles("_A_").size() - static_cast<size_t>(c.listed), c.stored) << c.name;
   }
 }
 
@@ -125,8 +125,8 @@ TEST_F(ComposeTest, InfectedUploadIsNeitherStoredNorListed) {
   form.File("newfile02", "later.txt", "never reached");
   CgiResult r = Post(form);
   EXPECT_THAT(r.page, HasSubstr("E=4|V=bad&lt;1&gt;.exe/&lt;Evil&gt;|N=1|"));
-  EXPECT_EQ(Tmp("_A_").size(), 1u);
-  ASSERT_EQ(ListLines("1").size(), 1u);
+  EXPECT_EQ(root.TmpFiles("_A_").size(), 1u);
+  ASSERT_EQ(root.ListLines("1").size(), 1u);
   EXPECT_THAT(VirusLog(), HasSubstr("\t<Evil>\talice@localhost\talice@localhost\t"));
 }
 
@@ -136,8 +136,8 @@ TEST_F(ComposeTest, WithoutAComposeIdentifierNoFileIsTouched) {
   form.File("newfile", "a.bin", "data");
   CgiResult r = Post(form);
   EXPECT_THAT(r.page, HasSubstr("E=8|V=/|N=0|A=|P=|"));
-  EXPECT_EQ(Tmp("_A_").size(), 1u);  // the old entry's file only
-  EXPECT_EQ(ListLines("").size(), 1u);
+  EXPECT_EQ(root.TmpFiles("_A_").size(), 1u);  // the old entry's file only
+  EXPECT_EQ(root.ListLines("").size(), 1u);
   EXPECT_THAT(Get("").page, HasSubstr("E=0|V=/|N=0|A=|P=|"));
 }
 
@@ -154,7 +154,7 @@ TEST_F(ComposeTest, CabinetFilesNeedABaseAndAFolder) {
   EXPECT_THAT(root.Read("log/error.log"),
               HasSubstr("] attachdesk: attach_main():dc_base=(),dir_path=(/a).\n"));
   EXPECT_EQ(root.Read("tmp/alice_2_Attach.dat"), before);
-  EXPECT_EQ(Tmp("_A_").size(), 1u);
+  EXPECT_EQ(root.TmpFiles("_A_").size(), 1u);
 }
 
 // alice's cabinet: files, a folder, links leading out, a file with a virus
@@ -270,16 +270,16 @@ TEST_F(ComposeCabinetTest, CabinetFilesAreCopiedAndListed) {
        "bob"},
   };
   for (const Case& c : cases) {
-    ClearTmp();
+    root.ClearTmp();
     root.Write("etc/site.conf", c.site);
     List("5", c.listed_before);
     CgiResult r = Get("atid=5&doc=1&" + c.query, c.user);
     ASSERT_EQ(r.status, 0) << c.what << "\n" << r.error;
     EXPECT_THAT(r.page, HasSubstr(c.page)) << c.what;
 
-    std::vector<std::string> lines = ListLines("5", c.user);
+    std::vector<std::string> lines = root.ListLines("5", c.user);
     std::vector<std::string> copies;  // this request's: the old entries' are of process 1
-    for (const std::string& name : Tmp(c.user + "_5_A_")) {
+    for (const std::string& name : root.TmpFiles(c.user + "_5_A_")) {
       if (PidOf(name) != "1") copies.push_back(name);
     }
     ASSERT_EQ(copies.size(), c.added.size()) << c.what;
@@ -317,9 +317,9 @@ TEST_F(ComposeUrlTest, FetchedFileIsListedUnderItsUrl) {
   server.Serve("/dir/file.txt", "file text\n");
   CgiResult r = Fetch(server.Host() + "/dir/file.txt");
   EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=1|"));
-  std::vector<std::string> fetched = Tmp("_H_");
+  std::vector<std::string> fetched = root.TmpFiles("_H_");
   ASSERT_EQ(fetched.size(), 1u);
-  EXPECT_THAT(ListLines("1"),
+  EXPECT_THAT(root.ListLines("1"),
               ElementsAre(Line("http://" + server.Host() + "/dir/file.txt", fetched[0], 10)));
 }
 
@@ -329,12 +329,12 @@ TEST_F(ComposeUrlTest, RefusedOrFailedFetchesLeaveNoFile) {
   root.Site("Level0.AttachSizeKB = 1");
   server.Serve("/over", std::string(1025, 'o'));
   EXPECT_THAT(Fetch(server.Host() + "/over").page, HasSubstr("E=2|V=/|N=0|"));
-  EXPECT_THAT(Tmp("_H_"), ElementsAre());
+  EXPECT_THAT(root.TmpFiles("_H_"), ElementsAre());
 
   CgiResult r = Fetch(server.Host() + "/missing");
   EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=0|"));
   EXPECT_THAT(r.page, HasSubstr("F=4/404/The address answered with HTTP status 404."));
-  EXPECT_THAT(Tmp("_H_"), ElementsAre());
+  EXPECT_THAT(root.TmpFiles("_H_"), ElementsAre());
 }
 
 }  // namespace

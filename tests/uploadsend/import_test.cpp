@@ -43,7 +43,7 @@ TEST_F(ImportTest, UploadsJoinTheListWhereTheyLie) {
   // The upload list is consumed; the uploads stay where they are.
   EXPECT_FALSE(root.Exists("tmp/alice_7_Upload.dat"));
   EXPECT_EQ(root.Read("tmp/up1"), "aaa");
-  EXPECT_THAT(Tmp(), ElementsAre("alice_7_A_1_0", "alice_7_Attach.dat", "up1", "up2", "up3"));
+  EXPECT_THAT(root.TmpFiles(), ElementsAre("alice_7_A_1_0", "alice_7_Attach.dat", "up1", "up2", "up3"));
 
   // A second import finds nothing to take.
   r = Get("atid=axcompose7");
@@ -63,7 +63,7 @@ TEST_F(ImportTest, ListNamesFollowTheIdentifier) {
       {"axcomposeabc", "tmp/alice_0_Upload.dat", "tmp/alice_abc_Attach.dat"},
   };
   for (const Case& c : cases) {
-    ClearTmp();
+    root.ClearTmp();
     root.Write(c.upload_list, Upload("u", "data", "n.txt"));
     CgiResult r = Get(std::string("atid=") + c.atid);
     EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=1|")) << c.atid;
@@ -97,7 +97,7 @@ TEST_F(ImportTest, MalformedUploadListLinesAreSkipped) {
 
   CgiResult r = Get("atid=axcompose4");
   EXPECT_THAT(r.page, HasSubstr("E=0|V=/|N=3|"));
-  EXPECT_THAT(ListLines("4"), ElementsAre(Line("crlf.txt", "u1", 1), Line("garbage.txt", "u2", 0),
+  EXPECT_THAT(root.ListLines("4"), ElementsAre(Line("crlf.txt", "u1", 1), Line("garbage.txt", "u2", 0),
                                           Line("sub.txt", "sub/u3", 7)));
   EXPECT_EQ(root.Read("outside.txt"), "secret");
 }
@@ -111,7 +111,7 @@ TEST_F(ImportTest, ListStopsAt256RecordsAndTheCountLimit) {
   // 256 records are read; the 256th passes the count limit of 255.
   EXPECT_THAT(r.page, HasSubstr("E=1|V=/|N=255|"));
   EXPECT_FALSE(root.Exists("tmp/alice_1_Upload.dat"));
-  EXPECT_EQ(Tmp("u").size(), 300u);  // nothing of the receiver's is deleted
+  EXPECT_EQ(root.TmpFiles("u").size(), 300u);  // nothing of the receiver's is deleted
 }
 
 // The size limit counts what the list held before the import: repeated
@@ -182,7 +182,7 @@ TEST_F(ImportTest, PageSendTakesFramelessHtmlAsTheBody) {
     root.Write("tmp/alice_3_Upload.dat", c.list);
     CgiResult r = Get(std::string("atid=axcompose3&act=") + c.act);
     EXPECT_THAT(r.page, HasSubstr(c.page)) << c.name;
-    std::vector<std::string> lines = ListLines("3");
+    std::vector<std::string> lines = root.ListLines("3");
     ASSERT_EQ(lines.size(), c.listed.size()) << c.name;
     for (size_t i = 0; i < lines.size(); ++i) EXPECT_THAT(lines[i], HasSubstr(c.listed[i]));
   }
@@ -206,7 +206,7 @@ TEST_F(ImportTest, UploadsAreScannedWhenTheLevelAsks) {
   root.Write("tmp/alice_5_Upload.dat", list);
   r = Get("atid=axcompose5");
   EXPECT_THAT(r.page, HasSubstr("E=4|V=bad&lt;1&gt;.exe/&lt;Evil&gt;|N=1|"));
-  EXPECT_THAT(ListLines("5"), ElementsAre(Line("clean.txt", "u1", 5)));
+  EXPECT_THAT(root.ListLines("5"), ElementsAre(Line("clean.txt", "u1", 5)));
   EXPECT_THAT(VirusLog(), testing::MatchesRegex("[0-9/]+ [0-9:]+\t<Evil>\talice@localhost\t"
                                                 "alice@localhost\tC:.*ATTACH\t.*\n"));
   EXPECT_TRUE(root.Exists("tmp/u2"));
@@ -231,7 +231,7 @@ TEST_F(ImportTest, AListThatCannotBeWrittenKeepsTheUploadList) {
   EXPECT_THAT(r.page, HasSubstr("E=6|V=/|N=1|")) << r.error;
   EXPECT_EQ(root.Read("tmp/alice_9_Attach.dat"), before);
   EXPECT_EQ(root.Read("tmp/alice_9_Upload.dat"), uploads);
-  EXPECT_THAT(Tmp(".import."), ElementsAre());
+  EXPECT_THAT(root.TmpFiles(".import."), ElementsAre());
 }
 
 }  // namespace

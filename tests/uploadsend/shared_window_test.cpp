@@ -30,16 +30,6 @@ constexpr int kRemovers = 25;
 constexpr int kImporters = 5;
 constexpr int kUploads = 5;
 
-std::string ReadList(const std::string& path) {
-  std::string text;
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return text;
-  char buf[65536];
-  for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
-  close(fd);
-  return text;
-}
-
 // What is wrong with a list text ("" when nothing): every line is one whole
 // entry that some request wrote, with the size its name says, listed once.
 std::string Fault(const std::string& text, const std::regex& line, std::set<std::string>* names) {
@@ -93,7 +83,7 @@ TEST(MixedConcurrency, AttachdeskAndUploadsendShareOneWindow) {
   std::string reader_fault;
   std::thread reader([&] {
     while (!done) {
-      std::string fault = Fault(ReadList(list), line, nullptr);
+      std::string fault = Fault(root.Read("tmp/alice_7_Attach.dat"), line, nullptr);
       if (!fault.empty() && reader_fault.empty()) reader_fault = fault;
       ++reads;
     }
@@ -137,7 +127,7 @@ TEST(MixedConcurrency, AttachdeskAndUploadsendShareOneWindow) {
   EXPECT_GT(reads.load(), 0);
 
   std::set<std::string> names;
-  EXPECT_EQ(Fault(ReadList(list), line, &names), "");
+  EXPECT_EQ(Fault(root.Read("tmp/alice_7_Attach.dat"), line, &names), "");
   // No update is lost: the removals took the first initial entries, and every
   // added and imported file is listed, each once.
   std::set<std::string> expected;

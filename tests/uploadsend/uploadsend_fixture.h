@@ -74,33 +74,6 @@ class UploadsendTest : public testing::Test {
     root.Write("tmp/alice_" + cpid + "_Attach.dat", text);
   }
 
-  std::vector<std::string> ListLines(const std::string& cpid, const std::string& user = "alice") {
-    std::vector<std::string> lines;
-    std::string text = root.Read("tmp/" + user + "_" + cpid + "_Attach.dat");
-    for (size_t at = 0; at < text.size();) {
-      size_t nl = text.find('\n', at);
-      if (nl == std::string::npos) nl = text.size();
-      lines.push_back(text.substr(at, nl - at));
-      at = nl + 1;
-    }
-    return lines;
-  }
-
-  // Files in tmp whose names contain `part`, sorted.
-  std::vector<std::string> Tmp(const std::string& part = "") {
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(root.Path("tmp"))) {
-      std::string name = e.path().filename().string();
-      if (name.find(part) != std::string::npos) names.push_back(name);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
-  void ClearTmp() {
-    for (const auto& name : Tmp()) std::filesystem::remove_all(root.Path("tmp/" + name));
-  }
-
   // An upload stored by the receiver in tmp/ and its upload list line.
   std::string Upload(const std::string& stored, const std::string& data, const std::string& name) {
     root.Write("tmp/" + stored, data);

@@ -75,7 +75,7 @@ TEST_F(UploadsendTest, FreshWindowStartsEmpty) {
   };
   CgiResult r = testing_support::RunCgi("uploadsend", root.path(), req);
   EXPECT_THAT(r.page, HasSubstr("|HELP|E=0"));
-  EXPECT_EQ(Tmp("Attach"), std::vector<std::string>{});
+  EXPECT_EQ(root.TmpFiles("Attach"), std::vector<std::string>{});
 }
 
 // Identifiers that could name another window's files, or no file of this
@@ -93,7 +93,7 @@ TEST_F(UploadsendTest, UnsafeIdentifiersAnswer400) {
   EXPECT_EQ(r.status, 1);
   EXPECT_THAT(r.headers, HasSubstr("Status: 403"));
   EXPECT_TRUE(root.Exists("tmp/alice_1_Upload.dat"));
-  EXPECT_EQ(Tmp("Attach"), std::vector<std::string>{});
+  EXPECT_EQ(root.TmpFiles("Attach"), std::vector<std::string>{});
 }
 
 TEST_F(UploadsendTest, HeaderFieldsAreEscapedAndEncoded) {
