@@ -4,9 +4,14 @@
 # 10 top groups T0 ... T9 of 99 sub-groups S0 ... S98 each, ten members per
 # sub-group (user k is in sub-group k % 990), every user's own list, and one
 # administrator per top group (user t * 997 of top group t).
-#   bench/group_store.py ROOT
+#   bench/group_store.py ROOT [LDIF]
+# With LDIF it also writes the same users and groups as LDAP entries below
+# dc=example,dc=org (users uid=U,ou=people; groups by their name paths below
+# ou=groups, members and the administrator as DNs in member and owner), the
+# layout of the LDAP back end's default mapping.
 import os, sys
 root = sys.argv[1]
+ldif_path = sys.argv[2] if len(sys.argv) > 2 else None
 for d in ("etc", "log", "tmp", "public/grp", "home"):
     os.makedirs(os.path.join(root, d), exist_ok=True)
 grp = os.path.join(root, "public/grp")
@@ -39,3 +44,22 @@ for u, entries in lists.items():
     os.makedirs(home)
     with open(os.path.join(home, "Group.list"), "w") as f:
         f.writelines(e + "\n" for e in entries)
+
+if ldif_path:
+    people, groups = "ou=people,dc=example,dc=org", "ou=groups,dc=example,dc=org"
+    with open(ldif_path, "w") as f:
+        for ou in ("people", "groups"):
+            f.write(f"dn: ou={ou},dc=example,dc=org\nobjectClass: organizationalUnit\nou: {ou}\n\n")
+        for u in users:
+            f.write(f"dn: uid={u},{people}\nobjectClass: inetOrgPerson\nuid: {u}\ncn: {u}\nsn: {u}\n\n")
+        for t in range(10):
+            top = f"cn=T{t},{groups}"
+            # A group with no member of its own names no one: groupOfNames needs a value,
+            # and the empty DN is the usual placeholder.
+            f.write(f"dn: {top}\nobjectClass: groupOfNames\ncn: T{t}\nmember:\n"
+                    f"owner: uid={users[t * 997]},{people}\n\n")
+            for s in range(99):
+                members = [u for k, u in enumerate(users) if k % 990 == t * 99 + s]
+                f.write(f"dn: cn=S{s},{top}\nobjectClass: groupOfNames\ncn: S{s}\n")
+                f.writelines(f"member: uid={m},{people}\n" for m in members)
+                f.write("\n")
