@@ -8,7 +8,8 @@
 # With LDIF it also writes the same users and groups as LDAP entries below
 # dc=example,dc=org (users uid=U,ou=people; groups by their name paths below
 # ou=groups, members and the administrator as DNs in member and owner), the
-# layout of the LDAP back end's default mapping.
+# layout of the LDAP back end's default mapping. The suffix and the two OUs
+# are scripts/slapd.sh's own.
 import os, sys
 root = sys.argv[1]
 ldif_path = sys.argv[2] if len(sys.argv) > 2 else None
@@ -48,8 +49,6 @@ for u, entries in lists.items():
 if ldif_path:
     people, groups = "ou=people,dc=example,dc=org", "ou=groups,dc=example,dc=org"
     with open(ldif_path, "w") as f:
-        for ou in ("people", "groups"):
-            f.write(f"dn: ou={ou},dc=example,dc=org\nobjectClass: organizationalUnit\nou: {ou}\n\n")
         for u in users:
             f.write(f"dn: uid={u},{people}\nobjectClass: inetOrgPerson\nuid: {u}\ncn: {u}\nsn: {u}\n\n")
         for t in range(10):
