@@ -1,0 +1,124 @@
+# Benchmark: the cabinet's group question over the LDAP back end (sourced by
+# run.sh). The generated store of group_store.py (10,000 users in 1,000
+# groups) is loaded twice: as the built-in group store of a root, and as LDIF
+# into a private slapd (scripts/slapd.sh) on a free port. Timed as whole
+# processes in the same hyperfine calls, the order alternating between rounds:
+#   builtin   `attachtool dir MDSAP_IsInGroupTree U /T2` on the group store
+#   ldap      the same through libmds_ldap.so over ldap:// on loopback, bound
+#             as the server's administrator
+#   ldap_tls  the same with StartTLS, the server's certificate checked
+# Target: ldap at most 3x builtin (ratio of the means); ldap_tls is reported
+# beside it (a TLS handshake per request).
+
+directory_ldap_target=3.0
+
+attachtool=$(bench_program attachtool)
+backend=$AD_BUILD/lib/libmds_ldap.so
+[ -f "$backend" ] || bench_fail "$backend is missing (run ./dev build)"
+[ -x /usr/sbin/slapd ] || bench_fail "slapd is not installed (./dev bench installs it)"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/bench-directory-ldap.XXXXXX")
+chmod 0755 "$work"
+slapd_dir=$work/slapd
+trap '"$BENCH_DIR/../scripts/slapd.sh" stop "$slapd_dir" >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+store=$work/root
+
+python3 "$BENCH_DIR/group_store.py" "$store" "$work/directory.ldif"
+uri=$("$BENCH_DIR/../scripts/slapd.sh" start --tls "$slapd_dir" "$work/directory.ldif") ||
+  bench_fail "slapd did not start"
+# The back end takes a password file only when it belongs to this user alone.
+(umask 077 && cp "$slapd_dir/bindpw" "$store/etc/mds_ldap.pw")
+
+ldap_conf() { # name starttls
+  cat >"$store/etc/$1.conf" <<CONF
+uri = $uri
+starttls = $2
+tls_cacert = $slapd_dir/ca.pem
+binddn = cn=admin,dc=example,dc=org
+bindpw_file = etc/mds_ldap.pw
+user_base = ou=people,dc=example,dc=org
+group_base = ou=groups,dc=example,dc=org
+CONF
+  printf 'preloadlib = %s\nbackendconf = etc/%s.conf\n' "$backend" "$1" >"$store/etc/mds.$1.conf"
+}
+ldap_conf ldap no
+ldap_conf ldap_tls yes
+
+# u04242 is a member of /T2/S84 (4242 % 990 = 282 = 2 * 99 + 84).
+user=u04242
+declare -A subjects=(
+  [builtin]="$(printf '%q dir MDSAP_IsInGroupTree %q /T2' "$attachtool" "$user")"
+  [ldap]="$(printf '%q dir --conf %q MDSAP_IsInGroupTree %q /T2' "$attachtool" \
+    "$store/etc/mds.ldap.conf" "$user")"
+  [ldap_tls]="$(printf '%q dir --conf %q MDSAP_IsInGroupTree %q /T2' "$attachtool" \
+    "$store/etc/mds.ldap_tls.conf" "$user")"
+)
+declare -A expected=(
+  [builtin]=$'result\t1\nclose\t6'
+  [ldap]=$'result\t1\nclose\t0'
+  [ldap_tls]=$'result\t1\nclose\t0'
+)
+for name in builtin ldap ldap_tls; do
+  # shellcheck disable=SC2086
+  answer=$(env -i PATH="$PATH" WEBMAIL_ROOT="$store" ${subjects[$name]} 2>"$work/stderr.txt") || true
+  [ "$answer" = "${expected[$name]}" ] ||
+    { cat "$work/stderr.txt" "$store/log/mds.log" >&2 2>/dev/null; bench_fail "$name answered \"$answer\""; }
+done
+# A member of another tree is not in /T2 over LDAP either.
+answer=$(env -i PATH="$PATH" WEBMAIL_ROOT="$store" "$attachtool" dir --conf \
+  "$store/etc/mds.ldap.conf" MDSAP_IsInGroupTree u04243 /T2 2>/dev/null) || true
+[ "$answer" = $'result\t0\nclose\t0' ] || bench_fail "u04243 in /T2 answered \"$answer\""
+[ ! -s "$store/log/mds.log" ] || { cat "$store/log/mds.log" >&2; bench_fail "the back end logged errors"; }
+echo "bench: every back end answers as expected"
+
+load=$(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || echo unknown)
+rm -f "$BENCH_OUT"/directory_ldap.*.json
+jsons=()
+for round in $(seq 1 "$BENCH_ROUNDS"); do
+  order=(--command-name builtin "${subjects[builtin]}"
+         --command-name ldap "${subjects[ldap]}"
+         --command-name ldap_tls "${subjects[ldap_tls]}")
+  if [ $((round % 2)) -eq 0 ]; then
+    order=("${order[@]:2}" "${order[@]:0:2}")
+  fi
+  json=$BENCH_OUT/directory_ldap.$round.json
+  # --ignore-failure: a group check that answers 1 exits with status 1.
+  env -i PATH="$PATH" WEBMAIL_ROOT="$store" hyperfine --shell=none --style basic \
+    --ignore-failure --output=null --warmup "$BENCH_WARMUP" --runs "$BENCH_RUNS" \
+    --export-json "$json" "${order[@]}" >&2 || bench_fail "hyperfine failed for directory_ldap"
+  jsons+=("$json")
+done
+# Every check of a timed run was two searches: the server's log counts them.
+searches=$(grep -c ' SRCH base=' "$slapd_dir/slapd.log" || true)
+
+txt=$BENCH_OUT/directory_ldap.txt
+python3 - "$directory_ldap_target" "$load" "$searches" "$BENCH_WARMUP" "${jsons[@]}" >"$txt" <<'PY'
+import json, os, sys
+sys.path.insert(0, os.environ["BENCH_DIR"])
+from bench_report import busy_note, print_ratio, summarise
+target, load, searches, warmup = float(sys.argv[1]), sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+del sys.argv[4]
+times = {"builtin": [], "ldap": [], "ldap_tls": []}
+rounds = {"ldap": [], "ldap_tls": []}
+for path in sys.argv[4:]:
+    results = {r["command"]: r for r in json.load(open(path))["results"]}
+    for name in times:
+        times[name] += results[name]["times"]
+    for name in rounds:
+        rounds[name].append(results[name]["mean"] / results["builtin"]["mean"])
+print("benchmark: directory_ldap (MDSAP_IsInGroupTree, 10,000 users in 1,000 groups)")
+print(f"cores: {os.cpu_count()}  load average before: {load}  rounds: {len(sys.argv) - 4}")
+summary = summarise(times)
+# Every LDAP process: the timed runs, the warm-ups, the three checks before
+# (the server's own start-up search counts one more).
+processes = len(times["ldap"]) + len(times["ldap_tls"]) + 2 * warmup * (len(sys.argv) - 4) + 3
+print(f"searches the server logged: {searches} in {processes} LDAP processes, "
+      f"{searches / processes:.2f} each")
+ok = print_ratio(summary, "ldap", "builtin", target, rounds["ldap"])
+tls = summary["ldap_tls"][0] / summary["builtin"][0]
+print(f"ratio of means ldap_tls/builtin: {tls:.2f} (reported, no target)")
+busy_note(load)
+print(f"verdict: {'PASS' if ok else 'FAIL'}")
+PY
+cat "$txt"
+grep -q '^verdict: PASS$' "$txt"
