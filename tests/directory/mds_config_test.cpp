@@ -205,6 +205,42 @@ TEST_F(MdsInit, DispatchCutsGroupIdsAndRestoresRecords) {
             "rec\tShutdown\t@d.org\n");
 }
 
+// A back end that asks for its own settings gets mds.conf's "backendconf"
+// (below the root when relative), once per library loaded, after its slots
+// are filled; its refusal fails the context.
+TEST_F(MdsInit, BackEndsGetTheirOwnSettingsFile) {
+  const std::string conf = Lib("libmds_rec_conf.so");
+  struct Row {
+    std::string text;
+    const char* calls;
+  } rows[] = {
+      {"preloadlib = " + conf + "\nbackendconf = etc/rec.conf\n",
+       "conf\tConfigure\t{root}/etc/rec.conf\nconf\tShutdown\t\n"},
+      {"backendconf = /abs/rec.conf\nowfunc = " + conf + ":MDS_UserGListGet\n",
+       "conf\tConfigure\t/abs/rec.conf\n"},
+      {"preloadlib = " + conf + "\n", "conf\tConfigure\t(null)\nconf\tShutdown\t\n"},
+      {"preloadlib = " + Lib("libmds_rec.so") + "\nbackendconf = etc/rec.conf\n",
+       "rec\tShutdown\t\n"},  // no MDS_Configure: nothing to hand
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.text);
+    root.Write("tmp/calls.log", "");
+    MDS_Context ctx;
+    ASSERT_EQ(InitWith(ctx, r.text), 0);
+    MDS_Close(&ctx);
+    std::string want = r.calls;
+    if (std::size_t at = want.find("{root}"); at != std::string::npos) {
+      want.replace(at, 6, root.path());
+    }
+    EXPECT_EQ(Calls(), want);
+  }
+  setenv("AD_MDS_ANSWERS", "Configure=7", 1);
+  MDS_Context ctx;
+  EXPECT_EQ(InitWith(ctx, "preloadlib = " + conf + "\n"), -1);
+  EXPECT_THAT(Log("mds.log"), HasSubstr("MDS_Init: MDS_Configure((null))=7\n"));
+  EXPECT_EQ(ctx.handles[0], nullptr);
+}
+
 TEST(MdsDispatch, EmptySlotsAnswerWithoutACall) {
   MDS_Context ctx{};
   MdsStringList list;

@@ -6,8 +6,9 @@
  * MDS_GroupIsAdm answers 2, MDS_IsUserExist 1, MDS_Shutdown 0, unless
  * AD_MDS_ANSWERS ("UserCreate=3,UserDelete=2") gives an operation another
  * answer.
- * Built as libmds_rec.so (tag "rec") and, without MDS_UserSearch, as
- * libmds_rec_nosearch.so (tag "nosearch"). Helpers are static, so a second
+ * Built as libmds_rec.so (tag "rec"), without MDS_UserSearch as
+ * libmds_rec_nosearch.so (tag "nosearch"), and with MDS_Configure (recorded
+ * as "Configure" with its path) as libmds_rec_conf.so (tag "conf"). Helpers are static, so a second
  * copy loaded with RTLD_GLOBAL never runs this one's. */
 #define _GNU_SOURCE
 #include <fcntl.h>
@@ -19,8 +20,10 @@
 
 #include "common/directory/base/mds_abi.h"
 
-#ifdef MDS_RECORDER_NO_SEARCH
+#if defined(MDS_RECORDER_NO_SEARCH)
 #define TAG "nosearch"
+#elif defined(MDS_RECORDER_CONFIGURE)
+#define TAG "conf"
 #else
 #define TAG "rec"
 #endif
@@ -208,3 +211,11 @@ int MDS_Shutdown(MDS_Context* c) {
   record("Shutdown", 1, c->assignment);
   return answer("Shutdown", 0);
 }
+
+#ifdef MDS_RECORDER_CONFIGURE
+int MDS_Configure(MDS_Context* c, const char* path) {
+  (void)c;
+  record("Configure", 1, path);
+  return answer("Configure", 0);
+}
+#endif

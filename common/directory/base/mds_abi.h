@@ -103,6 +103,16 @@ typedef int (*MDS_IsUserExistFn)(MDS_Context*, const char* user);
 typedef int (*MDS_UserSearchFn)(MDS_Context*, const char* pattern, MDS_Member**, int*);
 typedef int (*MDS_ShutdownFn)(MDS_Context*);
 
+/* Optional. After MDS_Init has loaded a back end (the preload library, or the
+ * last library of an "owfunc" entry) and filled its slots, it calls the
+ * library's MDS_Configure, when it exports one, with the path of mds.conf's
+ * "backendconf" (absolute; null when the key is absent). The back end reads
+ * its own settings there and keeps what it needs for this context until
+ * MDS_Shutdown. A non-zero answer fails MDS_Init. It may be called more than
+ * once for one context (a library named on several lines); each call starts
+ * the context's settings afresh. */
+typedef int (*MDS_ConfigureFn)(MDS_Context*, const char* path_or_null);
+
 /* Hooks. `info` points to the user's information as 39 strings in the order
  * of MDS_UserInfo; it is never null and the hook must not change or free it. */
 typedef int (*MDSADD_UserCreateFn)(const char* group, const char* user, const char* password,

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "host/base/strings.h"
+#include "host/files/root.h"
 
 std::string MdsNormaliseList(std::string_view list) {
   std::string out(list);
@@ -16,7 +17,16 @@ std::string MdsNormaliseList(std::string_view list) {
 
 namespace {
 
-enum class Key { kPreloadAsIs, kPreload, kOwfunc, kLogfile, kDefaultGroup, kLangopt, kOption };
+enum class Key {
+  kPreloadAsIs,
+  kPreload,
+  kOwfunc,
+  kLogfile,
+  kDefaultGroup,
+  kLangopt,
+  kOption,
+  kBackendConf
+};
 
 struct KeyRow {
   const char* text;
@@ -38,6 +48,7 @@ constexpr KeyRow kKeys[] = {
     {"createonucf = ", Key::kOption, MDS_OPT_CREATEONUCF},
     {"deleteonudf = ", Key::kOption, MDS_OPT_DELETEONUDF},
     {"callmdsadd = ", Key::kOption, MDS_OPT_CALLMDSADD},
+    {"backendconf = ", Key::kBackendConf, 0},
 };
 
 int Decimal(std::string_view value) {
@@ -99,6 +110,12 @@ void Apply(MDS_Context* ctx, const KeyRow& row, std::string_view value, MdsConf&
         ctx->options |= row.bit;
       else
         ctx->options &= ~row.bit;
+      break;
+    case Key::kBackendConf:
+      if (value.empty())
+        conf.backend_conf.clear();
+      else
+        conf.backend_conf = value.front() == '/' ? std::string(value) : host::RootPath(value);
       break;
   }
 }

@@ -8,8 +8,9 @@
 // normalised), "owfunc = " (LIBRARIES:OPERATIONS, both normalised; one entry
 // per line), "logfile: ", "logfile = ", "defaultgroup = ", "langopt = ",
 // "breakingrule = ", "updateonue = ", "createonucf = ", "deleteonudf = ",
-// "callmdsadd = " (option bits 1, 2, 4, 8, 16; non-zero sets, zero clears).
-// A later line overwrites an earlier one.
+// "callmdsadd = " (option bits 1, 2, 4, 8, 16; non-zero sets, zero clears),
+// "backendconf = " (the loaded back end's own configuration file; a relative
+// path lies below the root). A later line overwrites an earlier one.
 //
 // Lists are colon-terminated ("a.so:b.so:"); normalising turns "," into ":"
 // and adds a last ":" when missing.
@@ -34,6 +35,7 @@ struct MdsOverride {
 struct MdsConf {
   std::string preload;
   std::vector<MdsOverride> overrides;  // in file order
+  std::string backend_conf;            // absolute; empty when not given
   // The key of the first value too long for its field ("" when none): a
   // value cut to fit would name another file, group or library.
   std::string too_long;

@@ -103,13 +103,28 @@ void* Symbol(MDS_Context* ctx, void* handle, const char* name, const char* prefi
   return nullptr;
 }
 
-bool LoadPreload(MDS_Context* ctx, const std::string& preload) {
-  void* handle = OpenList(ctx, preload);
+// Hands a loaded back end its own configuration when it asks for one
+// (MDS_Configure, see mds_abi.h).
+bool Configure(MDS_Context* ctx, void* handle, const std::string& backend_conf) {
+  dlerror();
+  auto configure = reinterpret_cast<MDS_ConfigureFn>(dlsym(handle, "MDS_Configure"));
+  if (!configure) return true;
+  int r = configure(ctx, backend_conf.empty() ? nullptr : backend_conf.c_str());
+  if (r != 0) {
+    MdsLog(LogFile(ctx), "MDS_Init: MDS_Configure(%s)=%d",
+           backend_conf.empty() ? "(null)" : backend_conf.c_str(), r);
+    return false;
+  }
+  return true;
+}
+
+bool LoadPreload(MDS_Context* ctx, const MdsConf& conf) {
+  void* handle = OpenList(ctx, conf.preload);
   if (!handle) return false;
   for (int i = 0; i < MDS_OP_COUNT; ++i) {
     if (!(ctx->ops[i] = Symbol(ctx, handle, kMdsOperationNames[i], "MDS_Init: "))) return false;
   }
-  return true;
+  return Configure(ctx, handle, conf.backend_conf);
 }
 
 int OperationSlot(std::string_view name) {
@@ -119,7 +134,7 @@ int OperationSlot(std::string_view name) {
   return -1;
 }
 
-bool LoadOverride(MDS_Context* ctx, const MdsOverride& entry) {
+bool LoadOverride(MDS_Context* ctx, const MdsOverride& entry, const std::string& backend_conf) {
   void* handle = OpenList(ctx, entry.libraries);
   if (!handle) return false;
   const std::string& ops = entry.operations;
@@ -133,7 +148,7 @@ bool LoadOverride(MDS_Context* ctx, const MdsOverride& entry) {
     }
     if (!(ctx->ops[slot] = Symbol(ctx, handle, name.c_str(), "MDS_Init: owfunc "))) return false;
   }
-  return true;
+  return Configure(ctx, handle, backend_conf);
 }
 
 // The configuration file's text; empty when it is missing or empty.
@@ -233,7 +248,7 @@ int MDS_Init(MDS_Context* ctx, const char* path, const char* assignment) {
     return Fail(ctx);
   }
   if (!conf.preload.empty()) {
-    if (!LoadPreload(ctx, conf.preload)) return Fail(ctx);
+    if (!LoadPreload(ctx, conf)) return Fail(ctx);
   } else {
     MDS_InstallBuiltin(ctx);
   }
@@ -244,7 +259,7 @@ int MDS_Init(MDS_Context* ctx, const char* path, const char* assignment) {
       MdsLog(LogFile(ctx), "MDS_Init: more than %zu owfunc lines", kMdsOverrideMax);
       return Fail(ctx);
     }
-    if (!LoadOverride(ctx, entry)) {
+    if (!LoadOverride(ctx, entry, conf.backend_conf)) {
       MdsLog(LogFile(ctx), "MDS_Init: owfunc %s:%s failed", entry.libraries.c_str(),
              entry.operations.c_str());
       return Fail(ctx);
