@@ -66,8 +66,8 @@ for name in builtin ldap ldap_tls; do
 done
 # A member of another tree is not in /T2 over LDAP either.
 answer=$(env -i PATH="$PATH" WEBMAIL_ROOT="$store" "$attachtool" dir --conf \
-  "$store/etc/mds.ldap.conf" MDSAP_IsInGroupTree u04243 /T2 2>/dev/null) || true
-[ "$answer" = $'result\t0\nclose\t0' ] || bench_fail "u04243 in /T2 answered \"$answer\""
+  "$store/etc/mds.ldap.conf" MDSAP_IsInGroupTree u04300 /T2 2>/dev/null) || true
+[ "$answer" = $'result\t0\nclose\t0' ] || bench_fail "u04300 (of /T3/S43) in /T2 answered \"$answer\""
 [ ! -s "$store/log/mds.log" ] || { cat "$store/log/mds.log" >&2; bench_fail "the back end logged errors"; }
 echo "bench: every back end answers as expected"
 
