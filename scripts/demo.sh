@@ -4,6 +4,7 @@
 # scans every upload.
 #   PORT=8080 scripts/demo.sh      (./dev demo builds first, then runs this)
 #   DEMO_DIR=build/e2e/demo PORT=8123 scripts/demo.sh   a second demo elsewhere
+#   DEMO_DIRECTORY=ldap scripts/demo.sh   users and groups in a private slapd
 # AD_BUILD names another build folder than build/ (its bin/ and lib/ are used).
 # Everything under the demo folder (default demo/) is made afresh on each run;
 # stop with Ctrl-C or SIGTERM, which also stops the demo's clamd.
@@ -27,6 +28,15 @@ die() { echo "demo: $*" >&2; exit 1; }
 [ -x "$bin/attachtool" ] || die "$bin/attachtool is missing: run ./dev build first"
 [ -x "$bin/filedownload" ] || die "$bin/filedownload is missing: run ./dev build first"
 [ -f "$lib/libtav_clamd.so" ] || die "$lib/libtav_clamd.so is missing: run ./dev build first"
+directory=${DEMO_DIRECTORY:-builtin}
+case $directory in
+  builtin) ;;
+  ldap)
+    [ -f "$lib/libmds_ldap.so" ] || die "$lib/libmds_ldap.so is missing: run ./dev build first"
+    [ -x /usr/sbin/slapd ] || die "slapd is not installed (DEMO_DIRECTORY=ldap ./dev demo installs it)"
+    ;;
+  *) die "DEMO_DIRECTORY must be builtin or ldap" ;;
+esac
 command -v lighttpd >/dev/null || die "lighttpd is not installed (./dev demo installs it)"
 case $port in '' | *[!0-9]*) die "PORT must be a number" ;; esac
 if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
@@ -43,6 +53,7 @@ if [ -d "$demo" ] && [ -n "$(ls -A "$demo")" ] && [ ! -f "$demo/$marker" ] &&
 fi
 # The clamd of an earlier run that was killed before it could stop it.
 [ -f "$demo/clamd/clamd.pid" ] && "$top/scripts/clamd.sh" stop "$demo/clamd" >/dev/null
+[ -f "$demo/slapd/run/server.pid" ] && "$top/scripts/slapd.sh" stop "$demo/slapd" >/dev/null
 rm -rf -- "$demo"
 umask 022
 mkdir -p "$root"/{etc,home,log,public,lib,domains} \
@@ -119,6 +130,46 @@ printf 'Salaries: for the owner only.\n' >"$pub/salaries.txt"
 printf 'Expense claim form.\n' >"$pub/forms/expenses.txt"
 WEBMAIL_ROOT=$root "$bin/attachtool" acl-set @ / alice '' 0744 >/dev/null
 WEBMAIL_ROOT=$root "$bin/attachtool" acl-set @ /salaries.txt bob '' 0700 >/dev/null
+# /forms is for its owner alice and the members of the group /Staff (bob).
+WEBMAIL_ROOT=$root "$bin/attachtool" acl-set @ /forms alice /Staff 0740 >/dev/null
+
+# --- the directory ----------------------------------------------------------------
+# One group, /Staff, with bob in it. By default the built-in group store below
+# the root keeps it; with DEMO_DIRECTORY=ldap a private slapd (scripts/slapd.sh,
+# its own folder and port, StartTLS with a certificate of its own CA) keeps the
+# users and the group, and etc/mds.conf loads the LDAP back end. The demo's
+# slapd is stopped with the demo.
+if [ "$directory" = ldap ]; then
+  python3 "$top/scripts/ldif-directory.py" --user alice:Alice:Example:alice@example.org \
+    --user bob:Bob:Example:bob@example.org --group /Staff --member /Staff bob \
+    >"$demo/directory.ldif"
+  ldap_uri=$("$top/scripts/slapd.sh" start --tls "$demo/slapd" "$demo/directory.ldif") ||
+    die "the demo's slapd did not start (log: $demo/slapd/slapd.log)"
+  cp "$lib/libmds_ldap.so" "$root/lib/"
+  # The bind password: a file only the programs' user may read.
+  (umask 077 && cp "$demo/slapd/bindpw" "$root/etc/mds_ldap.pw")
+  cat >"$root/etc/mds.conf" <<EOF
+# Written by scripts/demo.sh: users and groups come from the demo's slapd.
+preloadlib = $root/lib/libmds_ldap.so
+backendconf = etc/mds_ldap.conf
+EOF
+  cat >"$root/etc/mds_ldap.conf" <<EOF
+# Written by scripts/demo.sh; conf/mds_ldap.conf explains every key.
+uri = $ldap_uri
+starttls = yes
+tls_cacert = $demo/slapd/ca.pem
+binddn = cn=admin,dc=example,dc=org
+bindpw_file = etc/mds_ldap.pw
+user_base = ou=people,dc=example,dc=org
+group_base = ou=groups,dc=example,dc=org
+EOF
+else
+  WEBMAIL_ROOT=$root "$bin/attachtool" dir GroupCreate /Staff >/dev/null
+  WEBMAIL_ROOT=$root "$bin/attachtool" dir GroupUserCreate /Staff bob >/dev/null
+fi
+# The group check the cabinet makes for bob, through whichever back end.
+[ "$(WEBMAIL_ROOT=$root "$bin/attachtool" dir MDSAP_IsInGroupTree bob /Staff | head -1)" = \
+  "$(printf 'result\t1')" ] || die "the directory does not answer (log: $root/log/)"
 
 # --- memo notes and a calendar export -------------------------------------------
 # alice's memo notes in two folders, written with the store's own writers (on a
@@ -369,6 +420,7 @@ stop_servers() {
     wait "$lighttpd_pid" 2>/dev/null || true
   fi
   "$top/scripts/clamd.sh" stop "$demo/clamd" >/dev/null 2>&1 || true
+  [ "$directory" != ldap ] || "$top/scripts/slapd.sh" stop "$demo/slapd" >/dev/null 2>&1 || true
 }
 trap stop_servers EXIT
 trap 'exit 130' INT
@@ -388,6 +440,7 @@ cat <<EOF
   users: alice / alice (English), bob / bob (Japanese)
   programs: $(printf '%s ' "${programs[@]}")(from $bin)
   virus scan: clamd at $demo/clamd (test signatures only: try the EICAR test file)
+  directory: $([ "$directory" = ldap ] && echo "LDAP, slapd at $ldap_uri ($demo/slapd)" || echo "the built-in group store")
   root: $root    logs: $demo/log
   Stop with Ctrl-C.
 
