@@ -130,9 +130,6 @@ printf 'Salaries: for the owner only.\n' >"$pub/salaries.txt"
 printf 'Expense claim form.\n' >"$pub/forms/expenses.txt"
 WEBMAIL_ROOT=$root "$bin/attachtool" acl-set @ / alice '' 0744 >/dev/null
 WEBMAIL_ROOT=$root "$bin/attachtool" acl-set @ /salaries.txt bob '' 0700 >/dev/null
-# /forms is for its owner alice and the members of the group /Staff (bob).
-WEBMAIL_ROOT=$root "$bin/attachtool" acl-set @ /forms alice /Staff 0740 >/dev/null
-
 # --- the directory ----------------------------------------------------------------
 # One group, /Staff, with bob in it. By default the built-in group store below
 # the root keeps it; with DEMO_DIRECTORY=ldap a private slapd (scripts/slapd.sh,
@@ -170,6 +167,8 @@ fi
 # The group check the cabinet makes for bob, through whichever back end.
 [ "$(WEBMAIL_ROOT=$root "$bin/attachtool" dir MDSAP_IsInGroupTree bob /Staff | head -1)" = \
   "$(printf 'result\t1')" ] || die "the directory does not answer (log: $root/log/)"
+# The public folder /forms is for its owner alice and the members of /Staff.
+WEBMAIL_ROOT=$root "$bin/attachtool" acl-set @ /forms alice /Staff 0740 >/dev/null
 
 # --- memo notes and a calendar export -------------------------------------------
 # alice's memo notes in two folders, written with the store's own writers (on a
