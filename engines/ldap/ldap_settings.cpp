@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "host/account/user_info.h"
+#include "host/base/ascii.h"
 #include "host/base/unique_fd.h"
 #include "host/files/files.h"
 #include "host/files/root.h"
@@ -142,9 +143,7 @@ bool Verify(std::string_view value, int& out) {
 // stored). Anything else could change a filter or a request.
 bool AttributeName(std::string_view value) {
   for (char c : value) {
-    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-              c == '-' || c == '.' || c == ';';
-    if (!ok) return false;
+    if (!ascii::IsAlnum(c) && c != '-' && c != '.' && c != ';') return false;
   }
   return true;
 }
