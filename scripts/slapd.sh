@@ -146,6 +146,10 @@ start() {
   if [ "$(id -u)" -eq 0 ]; then
     chown -R "$user:$(id -gn "$user")" "${owned[@]}"
     as=(-u "$user" -g "$(id -gn "$user")")
+    if ! runuser -u "$user" -- test -r "$dir/slapd.conf"; then
+      echo "slapd.sh: the user $user cannot reach $dir (a folder above it is closed)" >&2
+      exit 1
+    fi
   fi
   local attempt port ldaps_port urls uri
   for attempt in 1 2 3 4 5; do

@@ -9,6 +9,7 @@
 
 #include "common/directory/base/mds_log.h"
 #include "engines/ldap/ldap_names.h"
+#include "host/base/ascii.h"
 
 namespace mds_ldap {
 
@@ -133,8 +134,7 @@ int UserIdsOf(Backend& b, const char* op, const std::vector<std::string>& dns,
 bool NameOk(std::string_view name) {
   if (name.empty() || name.size() > 255) return false;
   for (char c : name) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7f || c == '/' || c == '@') return false;
+    if (ascii::IsControl(c) || c == '/' || c == '@') return false;
   }
   return true;
 }

@@ -7,6 +7,7 @@
 
 #include "engines/ldap/ldap_backend.h"
 #include "engines/ldap/ldap_names.h"
+#include "host/base/strings.h"
 
 using namespace mds_ldap;
 
@@ -48,9 +49,7 @@ std::string CreatedText(const std::string& value) {
 }
 
 bool ReadOnly(const std::string& attr) {
-  std::string lower = attr;
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower == "createtimestamp" || lower == "modifytimestamp";
+  return EqualsNoCase(attr, "createTimestamp") || EqualsNoCase(attr, "modifyTimestamp");
 }
 
 MdsGroupFields InfoFields(const Settings& s, const std::string& path, const Entry& e) {

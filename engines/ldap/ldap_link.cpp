@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "common/directory/base/mds_log.h"
+#include "host/base/ascii.h"
 
 namespace mds_ldap {
 
@@ -10,9 +11,7 @@ namespace {
 
 std::string Lower(std::string_view s) {
   std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  for (char& c : out) c = ascii::Lower(c);
   return out;
 }
 

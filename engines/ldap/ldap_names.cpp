@@ -4,30 +4,19 @@
 
 #include <cstdio>
 
+#include "host/base/ascii.h"
+#include "host/base/strings.h"
+
 namespace mds_ldap {
 
 namespace {
 
-bool IsControl(unsigned char c) {
-  return c < 0x20 || c == 0x7f;
-}
+using ascii::IsControl;
 
 void Hex(std::string& out, unsigned char c) {
   char buf[4];
   std::snprintf(buf, sizeof buf, "\\%02x", c);
   out += buf;
-}
-
-char LowerAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
 }
 
 std::string_view View(const berval& bv) {
@@ -85,7 +74,7 @@ std::string EscapeDnValue(std::string_view value) {
   for (std::size_t i = 0; i < value.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(value[i]);
     bool edge_space = c == ' ' && (i == 0 || i + 1 == value.size());
-    if (IsControl(c)) {
+    if (IsControl(value[i])) {
       Hex(out, c);
     } else if (std::string_view(",+\"\\<>;=").find(static_cast<char>(c)) !=
                    std::string_view::npos ||
@@ -124,7 +113,7 @@ std::optional<std::vector<std::string>> SplitGroupPath(std::string_view path) {
     std::string_view name = path.substr(0, slash);
     if (name.empty()) return std::nullopt;
     for (char c : name) {
-      if (IsControl(static_cast<unsigned char>(c))) return std::nullopt;
+      if (IsControl(c)) return std::nullopt;
     }
     names.emplace_back(name);
     if (slash == std::string_view::npos) break;
@@ -164,7 +153,7 @@ std::optional<std::string> GroupPathOfDn(std::string_view dn, std::string_view n
     std::string_view name = View(ava->la_value);
     if (name.empty()) return std::nullopt;
     for (char c : name) {
-      if (c == '/' || c == '@' || IsControl(static_cast<unsigned char>(c))) return std::nullopt;
+      if (c == '/' || c == '@' || IsControl(c)) return std::nullopt;
     }
     path += '/';
     path += name;

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "host/account/user_info.h"
+#include "host/base/ascii.h"
 #include "host/base/unique_fd.h"
 #include "host/files/files.h"
 #include "host/files/root.h"
@@ -71,6 +72,31 @@ const std::array<const char*, kGroupFields> kGroupKeys = {"",
                                                           "group_text7",
                                                           "group_number8"};
 
+enum class TextKind { kText, kPath, kAttribute };
+
+// Keys whose value is kept as text: as it stands, as a path below the root,
+// or as an attribute name.
+struct TextKey {
+  const char* key;
+  std::string Settings::*field;
+  TextKind kind;
+};
+const TextKey kTextKeys[] = {
+    {"tls_cacert", &Settings::tls_cacert, TextKind::kPath},
+    {"binddn", &Settings::binddn, TextKind::kText},
+    {"bindpw_file", &Settings::bindpw_file, TextKind::kPath},
+    {"user_base", &Settings::user_base, TextKind::kText},
+    {"user_class", &Settings::user_class, TextKind::kAttribute},
+    {"user_id", &Settings::user_id, TextKind::kAttribute},
+    {"group_base", &Settings::group_base, TextKind::kText},
+    {"group_class", &Settings::group_class, TextKind::kAttribute},
+    {"group_name", &Settings::group_name, TextKind::kAttribute},
+    {"member", &Settings::member, TextKind::kAttribute},
+    {"admin", &Settings::admin, TextKind::kAttribute},
+    {"empty_member", &Settings::empty_member, TextKind::kText},
+    {"logfile", &Settings::logfile, TextKind::kPath},
+};
+
 std::vector<std::string> Words(std::string_view value) {
   std::vector<std::string> out;
   std::size_t at = 0;
@@ -117,9 +143,7 @@ bool Verify(std::string_view value, int& out) {
 // stored). Anything else could change a filter or a request.
 bool AttributeName(std::string_view value) {
   for (char c : value) {
-    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-              c == '-' || c == '.' || c == ';';
-    if (!ok) return false;
+    if (!ascii::IsAlnum(c) && c != '-' && c != '.' && c != ';') return false;
   }
   return true;
 }
@@ -152,42 +176,23 @@ bool ParseSettings(std::string_view text, Settings& out, std::string& why) {
   ForEachKeyValue(text, [&](std::string_view key, std::string_view value) {
     if (!why.empty()) return;
     auto bad = [&] { why = "bad value of \"" + std::string(key) + "\""; };
-    auto attribute = [&](std::string& field) {
-      if (AttributeName(value))
+    for (const TextKey& k : kTextKeys) {
+      if (key != k.key) continue;
+      std::string& field = out.*k.field;
+      if (k.kind == TextKind::kPath)
+        field = BelowRoot(value);
+      else if (k.kind == TextKind::kText || AttributeName(value))
         field = std::string(value);
       else
         bad();
-    };
+      return;
+    }
     if (key == "uri") {
       out.uris = Words(value);
-    } else if (key == "starttls") {
-      if (!Flag(value, out.starttls)) bad();
-    } else if (key == "tls_cacert") {
-      out.tls_cacert = BelowRoot(value);
+    } else if (key == "starttls" || key == "debug") {
+      if (!Flag(value, key == "debug" ? out.debug : out.starttls)) bad();
     } else if (key == "tls_verify") {
       if (!Verify(value, out.tls_verify)) bad();
-    } else if (key == "binddn") {
-      out.binddn = std::string(value);
-    } else if (key == "bindpw_file") {
-      out.bindpw_file = BelowRoot(value);
-    } else if (key == "user_base") {
-      out.user_base = std::string(value);
-    } else if (key == "user_class") {
-      attribute(out.user_class);
-    } else if (key == "user_id") {
-      attribute(out.user_id);
-    } else if (key == "group_base") {
-      out.group_base = std::string(value);
-    } else if (key == "group_class") {
-      attribute(out.group_class);
-    } else if (key == "group_name") {
-      attribute(out.group_name);
-    } else if (key == "member") {
-      attribute(out.member);
-    } else if (key == "admin") {
-      attribute(out.admin);
-    } else if (key == "empty_member") {
-      out.empty_member = std::string(value);
     } else if (key == "group_aux_classes") {
       out.group_aux_classes = Words(value);
       for (const std::string& c : out.group_aux_classes) {
@@ -199,22 +204,21 @@ bool ParseSettings(std::string_view text, Settings& out, std::string& why) {
         bad();
       else
         out.timeout = static_cast<int>(t);
-    } else if (key == "logfile") {
-      out.logfile = BelowRoot(value);
-    } else if (key == "debug") {
-      if (!Flag(value, out.debug)) bad();
     } else if (key.starts_with("userinfo.")) {
       int field = UserInfoField(key.substr(9));
-      if (field < 0 || field == 0)  // the id attribute is user_id
+      // UID is user_id's.
+      if (field <= 0 || !AttributeName(value))
         bad();
       else
-        attribute(out.user_attrs[field]);
+        out.user_attrs[field] = std::string(value);
     } else {
       for (int f = 1; f < kGroupFields; ++f) {
-        if (key == kGroupKeys[f]) {
-          attribute(out.group_attrs[f]);
-          return;
-        }
+        if (key != kGroupKeys[f]) continue;
+        if (AttributeName(value))
+          out.group_attrs[f] = std::string(value);
+        else
+          bad();
+        return;
       }
       why = "unknown key \"" + std::string(key) + "\"";
     }
@@ -234,6 +238,13 @@ bool ParseSettings(std::string_view text, Settings& out, std::string& why) {
   if (out.user_base.empty() || out.group_base.empty()) {
     why = "user_base and group_base are needed";
     return false;
+  }
+  for (const std::string* name : {&out.user_class, &out.user_id, &out.group_class, &out.group_name,
+                                  &out.member, &out.admin}) {
+    if (name->empty()) {
+      why = "a class or attribute name is empty";
+      return false;
+    }
   }
   return true;
 }

@@ -1,8 +1,6 @@
 // The LDAP back end loaded in this process against the suite's slapd:
 // hostile ids and names, the number of searches of a group check, a server
 // that is down or silent, TLS, the password file, and its configuration.
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +10,7 @@
 #include <gmock/gmock.h>
 
 #include "directory_fixture.h"
+#include "support/http_server.h"
 #include "support/ldap_tree.h"
 
 using namespace directory_test;
@@ -140,23 +139,13 @@ TEST_F(LdapBackend, GroupTreeCheckMakesTwoSearches) {
 // wait for ever.
 class SilentServer {
  public:
-  SilentServer() {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(fd_, 16);
-    socklen_t n = sizeof a;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
-    port_ = ntohs(a.sin_port);
-  }
+  SilentServer() : fd_(testing_support::ListenOnLoopback(port_)) {}
   ~SilentServer() { close(fd_); }
   std::string Uri() const { return "ldap://127.0.0.1:" + std::to_string(port_); }
 
  private:
+  int port_ = 0;  // set by the listener, so before it
   int fd_;
-  int port_;
 };
 
 // A free port nothing listens on.

@@ -167,6 +167,7 @@ TEST(LdapSettings, KeysDefaultsAndRefusals) {
       "uri = ldap://a\nuser_base = ou=p\ngroup_base = ou=g\ntimeout = 0\n",
       "uri = ldap://a\nuser_base = ou=p\ngroup_base = ou=g\nuserinfo.NOPE = x\n",
       "uri = ldap://a\nuser_base = ou=p\ngroup_base = ou=g\nbindpw = secret\n",  // unknown key
+      "uri = ldap://a\nuser_base = ou=p\ngroup_base = ou=g\nuser_id =\n",
   };
   for (const char* text : bad) {
     Settings u;

@@ -9,16 +9,21 @@
 
 namespace testing_support {
 
-HttpServer::HttpServer() {
-  fd_ = socket(AF_INET, SOCK_STREAM, 0);
+int ListenOnLoopback(int& port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  listen(fd_, 16);
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  listen(fd, 16);
   socklen_t len = sizeof addr;
-  getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-  port_ = ntohs(addr.sin_port);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  port = ntohs(addr.sin_port);
+  return fd;
+}
+
+HttpServer::HttpServer() {
+  fd_ = ListenOnLoopback(port_);
   thread_ = std::thread([this] { Loop(); });
 }
 

@@ -10,6 +10,11 @@
 
 namespace testing_support {
 
+// A TCP socket listening on 127.0.0.1 at a free port, which goes to `port`;
+// the caller closes it. Connections to it are accepted by the kernel even
+// while nobody reads them.
+int ListenOnLoopback(int& port);
+
 class HttpServer {
  public:
   HttpServer();
