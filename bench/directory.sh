@@ -48,7 +48,7 @@ for round in $(seq 1 "$BENCH_ROUNDS"); do
          --command-name UserGListGet "${subjects[UserGListGet]}"
          --command-name IsInGroupTree "${subjects[IsInGroupTree]}")
   if [ $((round % 2)) -eq 0 ]; then
-    order=("${order[@]:2}" "${order[@]:0:2}")
+    order=("${order[@]:3}" "${order[@]:0:3}")
   fi
   json=$BENCH_OUT/directory.$round.json
   # --ignore-failure: a group check that answers 1 exits with status 1; every

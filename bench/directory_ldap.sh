@@ -79,7 +79,7 @@ for round in $(seq 1 "$BENCH_ROUNDS"); do
          --command-name ldap "${subjects[ldap]}"
          --command-name ldap_tls "${subjects[ldap_tls]}")
   if [ $((round % 2)) -eq 0 ]; then
-    order=("${order[@]:2}" "${order[@]:0:2}")
+    order=("${order[@]:3}" "${order[@]:0:3}")
   fi
   json=$BENCH_OUT/directory_ldap.$round.json
   # --ignore-failure: a group check that answers 1 exits with status 1.
