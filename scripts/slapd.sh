@@ -2,7 +2,7 @@
 # A private LDAP server for tests, benchmarks and the demo. It never touches
 # the system's own server or its configuration.
 #
-#   scripts/slapd.sh start [--tls] DIR [LDIF...]
+#   scripts/slapd.sh start [--tls] [--quiet] DIR [LDIF...]
 #       Makes DIR afresh (slapd.conf, an mdb database in DIR/db), loads the
 #       LDIF files offline with slapadd, starts /usr/sbin/slapd on 127.0.0.1
 #       and a free port, waits until it answers and prints its URI (also in
@@ -14,13 +14,15 @@
 #       StartTLS on the ldap:// port and an ldaps:// listener (DIR/ldaps_uri).
 #       As root the server runs as the user "openldap" (else "nobody"), which
 #       owns the database; otherwise it runs as the caller.
-#       The server logs operations (loglevel stats) to DIR/slapd.log.
+#       The server logs operations (loglevel stats) to DIR/slapd.log;
+#       --quiet: only its errors, as a server tuned for speed would (for
+#       benchmarks: a line written for every operation slows each answer).
 #   scripts/slapd.sh stop DIR
 #       Stops the server started in DIR.
 set -euo pipefail
 
 usage() {
-  sed -n '4,20p' "$0" | sed 's/^# \{0,1\}//' >&2
+  sed -n '4,22p' "$0" | sed 's/^# \{0,1\}//' >&2
   exit 2
 }
 
@@ -54,7 +56,7 @@ make_certs() { # dir
 }
 
 write_conf() { # dir tls password
-  local dir=$1 tls=$2 password=$3
+  local dir=$1 tls=$2 password=$3 level=$4
   {
     echo "include /etc/ldap/schema/core.schema"
     echo "include /etc/ldap/schema/cosine.schema"
@@ -64,7 +66,7 @@ write_conf() { # dir tls password
     echo "moduleload back_mdb"
     echo "pidfile $dir/run/slapd.pid"
     echo "argsfile $dir/run/slapd.args"
-    echo "loglevel stats"
+    echo "loglevel $level"
     echo "sizelimit unlimited"
     if [ "$tls" = 1 ]; then
       echo "TLSCACertificateFile $dir/ca.pem"
@@ -114,8 +116,15 @@ wait_answers() { # uri
 }
 
 start() {
-  local tls=0
-  if [ "${1:-}" = --tls ]; then tls=1; shift; fi
+  local tls=0 level=stats
+  while [ $# -gt 0 ]; do
+    case $1 in
+      --tls) tls=1 ;;
+      --quiet) level=0 ;;
+      *) break ;;
+    esac
+    shift
+  done
   [ $# -ge 1 ] || usage
   local dir=$1; shift
   [ -x /usr/sbin/slapd ] || { echo "slapd.sh: /usr/sbin/slapd is missing (package slapd)" >&2; exit 1; }
@@ -130,7 +139,7 @@ start() {
   password=$(head -c 18 /dev/urandom | base64 | tr -d '/+=')
   (umask 077 && printf '%s' "$password" >"$dir/bindpw")
   [ "$tls" = 1 ] && make_certs "$dir"
-  write_conf "$dir" "$tls" "$password"
+  write_conf "$dir" "$tls" "$password" "$level"
   chmod 0600 "$dir/slapd.conf"
   base_ldif >"$dir/base.ldif"
   slapadd -q -f "$dir/slapd.conf" -l "$dir/base.ldif" >/dev/null
@@ -163,7 +172,7 @@ start() {
     # -d keeps the server in the foreground so that its log goes to a file;
     # setsid makes it a session of its own, so the caller's terminal and job
     # control never reach it.
-    setsid /usr/sbin/slapd -d stats -f "$dir/slapd.conf" -h "$urls" "${as[@]}" \
+    setsid /usr/sbin/slapd -d "$level" -f "$dir/slapd.conf" -h "$urls" "${as[@]}" \
       >"$dir/slapd.log" 2>&1 </dev/null &
     echo $! >"$dir/run/server.pid"
     if wait_answers "$uri"; then
