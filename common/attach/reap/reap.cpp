@@ -32,11 +32,12 @@ bool IsList(const TmpFile& file) {
           file.kind == FileKind::kSoundList || file.kind == FileKind::kUploadList);
 }
 
-bool HasList(const TmpWindow& window, FileKind kind) {
+// The list of `kind` as the folder showed it; null when there was none.
+const TmpFile* ListFile(const TmpWindow& window, FileKind kind) {
   for (const TmpFile& file : window.files) {
-    if (file.form == Form::kFile && file.kind == kind) return true;
+    if (file.form == Form::kFile && file.kind == kind) return &file;
   }
-  return false;
+  return nullptr;
 }
 
 bool SameTime(const timespec& a, const timespec& b) {
@@ -132,26 +133,30 @@ class Reaper {
     return count;
   }
 
-  // True when a file of the window was modified, replaced or made since the
-  // folder was read: a request of the window ran meanwhile.
+  // True when a request of the window ran since the folder was read. The
+  // programs change a window only by writing one of its lists (a stored file
+  // is made new, never rewritten in place), so its lists are looked at
+  // again: one rewritten, deleted or made meanwhile (a link or anything else
+  // but a regular file at a list's name is left, and changes nothing). A
+  // calendar export is looked at itself.
   bool Changed(const TmpWindow& w) const {
-    struct stat st;
-    for (const TmpFile& file : w.files) {
-      if (file.form == Form::kLock) continue;  // the turn taken here
-      if (fstatat(tmp_fd_, file.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        if (errno == ENOENT) continue;
-        return true;
-      }
-      if (!S_ISREG(st.st_mode) || !SameTime(st.st_mtim, file.mtime)) return true;
+    if (w.calendar_export) {
+      return Differs(w.files.front().name, &w.files.front());
     }
-    if (w.calendar_export) return false;
     for (FileKind kind : kLists) {
-      if (!HasList(w, kind) &&
-          fstatat(tmp_fd_, WindowListName(w, kind).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        return true;
-      }
+      if (Differs(WindowListName(w, kind), ListFile(w, kind))) return true;
     }
     return false;
+  }
+
+  // Whether the file `name` differs from what the folder showed: `seen`, or
+  // no regular file when null.
+  bool Differs(const std::string& name, const TmpFile* seen) const {
+    struct stat st;
+    const bool regular =
+        fstatat(tmp_fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+    if (seen == nullptr) return regular;
+    return !regular || !SameTime(st.st_mtim, seen->mtime) || st.st_size != seen->size;
   }
 
   // Removes the window's stored backgrounds, then its lists, then its other
