@@ -94,17 +94,11 @@ done
 txt=$BENCH_OUT/reap.txt
 python3 - "$reap_target" "$reap_limit_seconds" "$load" "$((reap_windows * 5))" "${jsons[@]}" \
   >"$txt" <<'PY'
-import json, os, statistics, sys
+import os, sys
 target, limit, load, files = float(sys.argv[1]), float(sys.argv[2]), sys.argv[3], sys.argv[4]
-times = {"attachtool-reap": [], "find-delete": []}
-round_ratios = []
-for path in sys.argv[5:]:
-    results = {r["command"]: r for r in json.load(open(path))["results"]}
-    for command in times:
-        times[command] += results[command]["times"]
-    round_ratios.append(results["attachtool-reap"]["mean"] / results["find-delete"]["mean"])
 sys.path.insert(0, os.environ["BENCH_DIR"])
-from bench_report import busy_note, print_ratio, summarise
+from bench_report import busy_note, pool_rounds, print_ratio, summarise
+times, round_ratios = pool_rounds(sys.argv[5:], "attachtool-reap", "find-delete")
 print("benchmark: reap")
 print(f"cores: {os.cpu_count()}  load average before: {load}  rounds: {len(round_ratios)}")
 summary = summarise(times)
