@@ -25,12 +25,7 @@ reap_windows=${BENCH_REAP_WINDOWS:-10000}
 
 attachtool=$(bench_program attachtool)
 
-reap_tmpdir=${BENCH_REAP_TMPDIR:-}
-if [ -z "$reap_tmpdir" ]; then
-  reap_tmpdir=${TMPDIR:-/tmp}
-  [ "$(stat -f -c %T /dev/shm 2>/dev/null)" = tmpfs ] && [ -w /dev/shm ] && reap_tmpdir=/dev/shm
-fi
-root=$(mktemp -d "$reap_tmpdir/bench-reap.XXXXXX")
+root=$(mktemp -d "$(bench_memory_dir "${BENCH_REAP_TMPDIR:-}")/bench-reap.XXXXXX")
 trap 'rm -rf "$root"' EXIT
 mkdir -p "$root/etc" "$root/log" "$root/httpd/html/hashed_store"
 mkdir -m 0700 "$root/tmp" "$root/saved"

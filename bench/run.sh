@@ -65,6 +65,15 @@ bench_cgi_env() {
   )
 }
 
+# bench_memory_dir CHOSEN: the folder for a benchmark's temporary root: CHOSEN
+# when it is not empty, else /dev/shm where it is a writable tmpfs (the figures
+# are then the programs' own, not a busy disk's), else $TMPDIR or /tmp.
+bench_memory_dir() {
+  if [ -n "$1" ]; then echo "$1"
+  elif [ "$(stat -f -c %T /dev/shm 2>/dev/null)" = tmpfs ] && [ -w /dev/shm ]; then echo /dev/shm
+  else echo "${TMPDIR:-/tmp}"; fi
+}
+
 # bench_check_page PROGRAM ENV...: runs PROGRAM once with exactly the environment
 # ENV (NAME=VALUE words) and stdin from /dev/null, and fails unless it exits 0 and
 # prints a CGI response with a Content-Type header and no Status header. A page
