@@ -159,9 +159,9 @@ class Reaper {
     return !regular || !SameTime(st.st_mtim, seen->mtime) || st.st_size != seen->size;
   }
 
-  // Removes the window's stored backgrounds, then its lists, then its other
-  // files: a removal cut short leaves files that the next reap still finds
-  // as this window's, never a list naming what is gone.
+  // Removes the window's stored backgrounds first (once their list is gone,
+  // nothing would find them again), then its lists, then its other files:
+  // whatever a failed removal leaves in tmp/ the next reap finds by its name.
   Count Remove(const TmpWindow& w) {
     Count count;
     for (const std::string& name : w.store_names) {
