@@ -13,6 +13,22 @@ def busy_note(load):
               "the medians and minimums much less")
 
 
+def pool_rounds(paths, subject, floor):
+    """The run times (seconds) of `subject` and `floor` pooled over the
+    hyperfine JSON files of the rounds, and the ratio of their means in each
+    round: ({command: [times]}, [ratios])."""
+    import json
+    times = {subject: [], floor: []}
+    round_ratios = []
+    for path in paths:
+        with open(path) as f:
+            results = {r["command"]: r for r in json.load(f)["results"]}
+        for command in times:
+            times[command] += results[command]["times"]
+        round_ratios.append(results[subject]["mean"] / results[floor]["mean"])
+    return times, round_ratios
+
+
 def ms(seconds):
     return f"{seconds * 1000:.3f} ms"
 

@@ -24,12 +24,7 @@ note_count=20
 attachdesk=$(bench_program attachdesk)
 attachtool=$(bench_program attachtool)
 
-note_tmpdir=${BENCH_NOTE_TMPDIR:-}
-if [ -z "$note_tmpdir" ]; then
-  note_tmpdir=${TMPDIR:-/tmp}
-  [ "$(stat -f -c %T /dev/shm 2>/dev/null)" = tmpfs ] && [ -w /dev/shm ] && note_tmpdir=/dev/shm
-fi
-root=$(mktemp -d "$note_tmpdir/bench-note-attach.XXXXXX")
+root=$(mktemp -d "$(bench_memory_dir "${BENCH_NOTE_TMPDIR:-}")/bench-note-attach.XXXXXX")
 trap 'rm -rf "$root"' EXIT
 
 mkdir -p "$root/etc" "$root/home/alice" "$root/httpd/template/en" "$root/httpd/conf" "$root/log"

@@ -65,6 +65,15 @@ bench_cgi_env() {
   )
 }
 
+# bench_memory_dir CHOSEN: the folder for a benchmark's temporary root: CHOSEN
+# when it is not empty, else /dev/shm where it is a writable tmpfs (the figures
+# are then the programs' own, not a busy disk's), else $TMPDIR or /tmp.
+bench_memory_dir() {
+  if [ -n "$1" ]; then echo "$1"
+  elif [ "$(stat -f -c %T /dev/shm 2>/dev/null)" = tmpfs ] && [ -w /dev/shm ]; then echo /dev/shm
+  else echo "${TMPDIR:-/tmp}"; fi
+}
+
 # bench_check_page PROGRAM ENV...: runs PROGRAM once with exactly the environment
 # ENV (NAME=VALUE words) and stdin from /dev/null, and fails unless it exits 0 and
 # prints a CGI response with a Content-Type header and no Status header. A page
@@ -157,17 +166,11 @@ bench_compare() {
 
   BENCH_PERF_SUBJECT=$perf_subject BENCH_PERF_FLOOR=$perf_floor \
   python3 - "$target" "$name" "$load" "$label" "$floor_label" "${jsons[@]}" >"$txt" <<'PY'
-import json, os, statistics, sys
+import os, sys
 target, name, load, label, floor_label = float(sys.argv[1]), *sys.argv[2:6]
-times = {label: [], floor_label: []}
-round_ratios = []
-for path in sys.argv[6:]:
-    results = {r["command"]: r for r in json.load(open(path))["results"]}
-    for command in times:
-        times[command] += results[command]["times"]
-    round_ratios.append(results[label]["mean"] / results[floor_label]["mean"])
 sys.path.insert(0, os.environ["BENCH_DIR"])
-from bench_report import busy_note, ms, print_ratio, summarise
+from bench_report import busy_note, ms, pool_rounds, print_ratio, summarise
+times, round_ratios = pool_rounds(sys.argv[6:], label, floor_label)
 print(f"benchmark: {name}")
 print(f"cores: {os.cpu_count()}  load average before: {load}  rounds: {len(round_ratios)}")
 summary = summarise(times)

@@ -144,17 +144,11 @@ fi
 
 txt=$BENCH_OUT/url_attach.txt
 python3 - "$url_attach_target" "$load" "${jsons[@]}" >"$txt" <<'PY' || verdict=1
-import json, os, statistics, sys
+import os, sys
 target, load = float(sys.argv[1]), sys.argv[2]
-times = {"attachdesk": [], "curl": []}
-round_ratios = []
-for path in sys.argv[3:]:
-    results = {r["command"]: r for r in json.load(open(path))["results"]}
-    for command in times:
-        times[command] += results[command]["times"]
-    round_ratios.append(results["attachdesk"]["mean"] / results["curl"]["mean"])
 sys.path.insert(0, os.environ["BENCH_DIR"])
-from bench_report import busy_note, ms, print_ratio, summarise
+from bench_report import busy_note, ms, pool_rounds, print_ratio, summarise
+times, round_ratios = pool_rounds(sys.argv[3:], "attachdesk", "curl")
 print("benchmark: url_attach (attach a 20 MiB file by URL from 127.0.0.1)")
 print(f"cores: {os.cpu_count()}  load average before: {load}  rounds: {len(round_ratios)}")
 summary = summarise(times)

@@ -198,6 +198,10 @@ done
 cp "$top/conf/mime.types" "$top/conf/magic" "$root/httpd/conf/"
 WEBMAIL_ROOT=$root "$bin/attachtool" compile-magic
 
+# The hourly clean-up of abandoned compose windows in tmp/ (deploy/attachdesk-reap.*),
+# run once here as a site would from its timer: it tells what it removed.
+WEBMAIL_ROOT=$root "$bin/attachtool" reap
+
 # --- the programs ------------------------------------------------------------
 # Symbolic links, so a rebuild is served without running this script again.
 programs=(attachdesk)

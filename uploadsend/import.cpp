@@ -15,6 +15,7 @@
 
 #include "common/attach/attach_list.h"
 #include "common/attach/list_turn.h"
+#include "common/attach/window_names.h"
 #include "common/intake/limits.h"
 #include "common/intake/page_codes.h"
 #include "common/intake/store/virus_check.h"
@@ -40,7 +41,7 @@ namespace {
 class ClaimedUploadList {
  public:
   explicit ClaimedUploadList(const std::string& path)
-      : path_(path), claimed_(path + ".import." + std::to_string(getpid())) {
+      : path_(path), claimed_(path + std::string(window_names::kClaimInfix) + std::to_string(getpid())) {
     if (rename(path_.c_str(), claimed_.c_str()) != 0) claimed_.clear();
   }
   ~ClaimedUploadList() {

@@ -9,6 +9,7 @@
 
 #include "common/attach/list_text.h"
 #include "common/attach/tmp_path.h"
+#include "common/attach/window_names.h"
 #include "host/account/session.h"
 #include "host/base/ascii.h"
 #include "host/files/files.h"
@@ -78,10 +79,8 @@ const std::string& UPL_ListPath(int number) {
   static std::string path;
   path = host::TmpDir();
   path += '/';
-  path += session().user_id;
-  path += '_';
-  path += std::to_string(number);
-  path += "_Upload.dat";
+  path += window_names::ListName(window_names::FileKind::kUploadList, session().user_id,
+                                 std::to_string(number));
   return path;
 }
 

@@ -125,9 +125,7 @@ std::string StoredName(const std::string& source_name, std::int64_t /*size*/, in
     stem = stem.substr(0, dot);
     ext = std::string_view(encoded).substr(dot);
   }
-  char head[160];
-  std::snprintf(head, sizeof head, "%X%s", static_cast<unsigned>(getpid()),
-                session().user_id.c_str());
+  const std::string head = BG_StoredNameHead(static_cast<int>(getpid()), session().user_id);
   const std::string root = HashedStoreRoot();
   const std::size_t folder = root.size() + 7;  // "/XX/YY/"
   if (folder >= kPathMax) return {};

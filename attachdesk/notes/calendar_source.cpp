@@ -11,6 +11,7 @@
 #include "attachdesk/admission/admission.h"
 #include "attachdesk/admission/state.h"
 #include "attachdesk/notes/notes.h"
+#include "common/attach/window_names.h"
 #include "common/intake/compose_id.h"
 #include "common/mime/types/content_type.h"
 #include "host/account/session.h"
@@ -81,8 +82,8 @@ void AD_CalendarSource() {
     if (!*fname) break;
     const char* title = index < titles.size() ? titles[index] : nullptr;
     ++index;
-    const std::string path = StrPrintf("%s/cal_%s_%s.ics", host::TmpDir().c_str(),
-                                       session().user_id.c_str(), fname);
+    const std::string path =
+        host::TmpDir() + "/" + window_names::CalendarExportName(session().user_id, fname);
     MappedFile data;
     if (!AwaitExport(path, waits) || !OpenExport(path, data)) continue;
 

@@ -23,6 +23,7 @@
 
 #include "common/attach/list_text.h"
 #include "common/attach/tmp_path.h"
+#include "common/attach/window_names.h"
 #include "host/account/session.h"
 #include "host/base/ascii.h"
 #include "host/charset/charset.h"
@@ -44,9 +45,9 @@ char* CutLastField(char* line) {
   return sep + 1;
 }
 
-// Fills `rec` from one line (without its newline); false when the line has
-// fewer than the five fields "ext_text;charset;name;path;size".
-bool ParseLine(char* line, AttachRecord& rec) {
+}  // namespace
+
+bool ATT_ParseLine(char* line, AttachRecord& rec) {
   char* size = CutLastField(line);
   char* path = size ? CutLastField(line) : nullptr;
   char* name = path ? CutLastField(line) : nullptr;
@@ -68,6 +69,8 @@ bool ParseLine(char* line, AttachRecord& rec) {
   CopyCut(rec.ext_text, sizeof rec.ext_text, ext_text);
   return true;
 }
+
+namespace {
 
 template <std::size_t N>
 std::string_view FieldText(const char (&field)[N]) {
@@ -112,10 +115,8 @@ const std::string& ATT_ListPath(const char* cpid) {
   static std::string path;
   path = host::TmpDir();
   path += '/';
-  path += session().user_id;
-  path += '_';
-  path += cpid ? cpid : "";
-  path += "_Attach.dat";
+  path += window_names::ListName(window_names::FileKind::kAttachList, session().user_id,
+                                 cpid ? cpid : "");
   return path;
 }
 
@@ -134,7 +135,7 @@ int ATT_ListRead(const std::string& path) {
   table.count = 0;
   RemovedFiles().clear();
   list_text::ReadListLines(path, [&table](char* line) {
-    if (ParseLine(line, table.records[table.count])) ++table.count;
+    if (ATT_ParseLine(line, table.records[table.count])) ++table.count;
     return table.count < kAttachTableSize;
   });
   return table.count;

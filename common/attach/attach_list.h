@@ -54,6 +54,11 @@ int ATT_ListRemove(int index);
 // files of removed records).
 int ATT_ListWrite(const std::string& path);
 
+// Fills `rec` from one line (without its newline, NUL-terminated; cut where
+// the fields end); false when the line has fewer than the five fields
+// "ext_text;charset;name;path;size".
+bool ATT_ParseLine(char* line, AttachRecord& rec);
+
 // The last field separator of a NUL-terminated line: a ";" that does not close
 // a numeric character reference ("&#" digits ";" or "&#x" hex digits ";").
 char* ATT_LastSeparator(char* text);

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "common/attach/list_text.h"
+#include "common/attach/window_names.h"
 #include "host/account/session.h"
 #include "host/base/ascii.h"
 #include "host/files/hashed_store.h"
@@ -19,8 +20,8 @@ using list_text::FieldKind;
 using list_text::RefRule;
 
 struct BackgroundList {
-  explicit BackgroundList(const char* list_suffix) : suffix(list_suffix) {}
-  const char* suffix;  // of the list's file name
+  explicit BackgroundList(window_names::FileKind list_kind) : kind(list_kind) {}
+  window_names::FileKind kind;  // of the list's file name
   BackgroundRecord record{};
   int count = 0;
   // The stored file of a removed record, deleted once a list that no longer
@@ -30,27 +31,25 @@ struct BackgroundList {
 };
 
 BackgroundList& Image() {
-  static BackgroundList list("_BG.dat");
+  static BackgroundList list(window_names::FileKind::kImageList);
   return list;
 }
 
 BackgroundList& Sound() {
-  static BackgroundList list("_BS.dat");
+  static BackgroundList list(window_names::FileKind::kSoundList);
   return list;
 }
 
 const std::string& ListPath(BackgroundList& list, const char* cpid) {
   list.path = host::TmpDir();
   list.path += '/';
-  list.path += session().user_id;
-  list.path += '_';
-  list.path += cpid ? cpid : "";
-  list.path += list.suffix;
+  list.path += window_names::ListName(list.kind, session().user_id, cpid ? cpid : "");
   return list.path;
 }
 
-// Fills `rec` from one line; false when it is not a valid line.
-bool ParseLine(char* line, BackgroundRecord& rec) {
+}  // namespace
+
+bool BG_ParseLine(char* line, BackgroundRecord& rec) {
   char* first = BG_NextSeparator(line);
   if (first == nullptr) return false;
   *first = '\0';
@@ -76,13 +75,15 @@ bool ParseLine(char* line, BackgroundRecord& rec) {
   return true;
 }
 
+namespace {
+
 int ListRead(BackgroundList& list, const std::string& path) {
   list.record = BackgroundRecord{};
   list.count = 0;
   list.removed.reset();
   list_text::ReadListLines(path, [&list](char* line) {
     BackgroundRecord rec{};
-    if (ParseLine(line, rec)) {
+    if (BG_ParseLine(line, rec)) {
       list.record = rec;
       ++list.count;
     }
@@ -179,6 +180,22 @@ BackgroundRecord& BS_Record() {
 }
 int& BS_Count() {
   return Sound().count;
+}
+
+std::string BG_StoredNameHead(int pid, std::string_view user) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(pid));
+  return std::string(hex) + std::string(user);
+}
+
+bool BG_IsStoredNameOf(std::string_view name, std::string_view user) {
+  if (user.empty()) return false;
+  for (std::size_t k = 0; k < name.size(); ++k) {
+    const char c = name[k];
+    if (!ascii::IsDigit(c) && (c < 'A' || c > 'F')) break;
+    if (name.substr(k + 1).starts_with(user)) return true;
+  }
+  return false;
 }
 
 // At "&#", a reference is passed over whole when it is well formed: "x" or

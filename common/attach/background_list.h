@@ -36,6 +36,10 @@ const std::string& BS_ListPath(const char* cpid);
 int BG_ListRead(const std::string& path);
 int BS_ListRead(const std::string& path);
 
+// Fills `rec` from one line (NUL-terminated, cut where the fields end);
+// false when it is not a valid line (see BG_ListRead).
+bool BG_ParseLine(char* line, BackgroundRecord& rec);
+
 // Copies the record and sets the count to 1; answers 1.
 int BG_Set(const BackgroundRecord& record);
 int BS_Set(const BackgroundRecord& record);
@@ -59,6 +63,14 @@ BackgroundRecord& BG_Record();
 int& BG_Count();
 BackgroundRecord& BS_Record();
 int& BS_Count();
+
+// The head of a background's stored name in the hashed store: the process
+// id in upper-case hex, then the user id ("%X%s"); the source's name follows.
+std::string BG_StoredNameHead(int pid, std::string_view user);
+
+// True when `name` begins with such a head of `user`: one or more upper-case
+// hex digits, then the user id.
+bool BG_IsStoredNameOf(std::string_view name, std::string_view user);
 
 // The first field separator of a NUL-terminated text, or null.
 const char* BG_NextSeparator(const char* text);

@@ -145,8 +145,13 @@ std::int32_t ParseInt32(const char* s) {
 }
 
 bool ReadListLines(const std::string& path, const std::function<bool(char* line)>& on_line) {
+  return ReadListLinesAt(AT_FDCWD, path, on_line);
+}
+
+bool ReadListLinesAt(int dir_fd, const std::string& name,
+                     const std::function<bool(char* line)>& on_line) {
   constexpr std::size_t kLineBuffer = 1024;
-  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  int fd = openat(dir_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -190,7 +195,7 @@ bool ReadListLines(const std::string& path, const std::function<bool(char* line)
 }
 
 int ReplaceListFile(const std::string& path, std::string_view text) {
-  const std::string temp = path + ".tmp." + std::to_string(getpid());
+  const std::string temp = path + std::string(kTempNameInfix) + std::to_string(getpid());
   const int flags = O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC;
   int fd = open(temp.c_str(), flags, 0600);
   if (fd < 0 && errno == EEXIST) {

@@ -69,6 +69,9 @@ std::int32_t ParseInt32(const char* s);
 // own); a NUL byte ends the text of its line. False when the file cannot be
 // opened.
 bool ReadListLines(const std::string& path, const std::function<bool(char* line)>& on_line);
+// The same for the file `name` of the folder open at `dir_fd`.
+bool ReadListLinesAt(int dir_fd, const std::string& name,
+                     const std::function<bool(char* line)>& on_line);
 
 // Writes `text` to a temporary file beside `path` whose name is unique to the
 // process, then renames it over `path`: readers see the old file or the new

@@ -3,6 +3,8 @@
 // meanwhile, or drops a file another one added.
 #pragma once
 
+#include <fcntl.h>
+
 #include <string>
 
 #include "host/base/unique_fd.h"
@@ -15,17 +17,30 @@
 // would have without locking; the reason is logged.
 class AttachListTurn {
  public:
+  enum class Wait { kYes, kNo };
+
   AttachListTurn() = default;
   explicit AttachListTurn(const std::string& list_path);
+  // The turn of the list `list_name` in the folder open at `dir_fd` (which
+  // must stay open while the turn lives); with Wait::kNo it is not waited
+  // for: busy() tells that another process holds it.
+  AttachListTurn(int dir_fd, const std::string& list_name, Wait wait);
   ~AttachListTurn();
   AttachListTurn(const AttachListTurn&) = delete;
   AttachListTurn& operator=(const AttachListTurn&) = delete;
 
   bool held() const { return fd_.ok(); }
+  bool busy() const { return busy_; }
   // Hands the turn on now.
   void Release();
 
  private:
-  std::string lock_path_;
+  int dir_fd_ = AT_FDCWD;
+  std::string lock_path_;  // relative to dir_fd_
   UniqueFd fd_;
+  bool busy_ = false;
 };
+
+// True when another process holds the turn of the list `list_name` in the
+// folder open at `dir_fd` at this moment. Makes, changes and deletes nothing.
+bool AttachListTurnHeld(int dir_fd, const std::string& list_name);

@@ -7,18 +7,6 @@
 
 namespace intake {
 
-bool IsSafeNamePart(std::string_view text) {
-  if (text == "." || text == "..") return false;
-  for (unsigned char c : text) {
-    if (c == '/' || c == '_' || c < 0x20 || c == 0x7f) return false;
-  }
-  return true;
-}
-
-bool IsValidComposeId(std::string_view cpid) {
-  return cpid.size() <= kComposeIdMax && IsSafeNamePart(cpid);
-}
-
 bool AcceptComposeId(std::string_view cpid) {
   if (IsValidComposeId(cpid)) return true;
   PrintStatusAnswer("400 Bad Request", "The compose identifier is not valid.");

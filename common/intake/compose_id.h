@@ -5,19 +5,18 @@
 #include <cstddef>
 #include <string_view>
 
+#include "common/attach/window_names.h"
+
 namespace intake {
 
-inline constexpr std::size_t kComposeIdMax = 64;
-
-// False for a text that holds "/", "_" (it joins the parts of the tmp
-// folder's names, and user ids may hold "_") or a control byte, or is "." or
-// "..": such a text never becomes part of a file name.
-bool IsSafeNamePart(std::string_view text);
-
-// False for an identifier with "/", "_" (it joins user id and identifier, and
-// user ids may hold "_"), a control byte, "." or "..", or over kComposeIdMax
-// bytes. The empty identifier is valid: it means none.
-bool IsValidComposeId(std::string_view cpid);
+// The rules of the names' parts (common/attach/window_names.h): no "/", "_"
+// or control byte, not "." or "..", an identifier at most kComposeIdMax
+// bytes (the empty identifier means none).
+inline constexpr std::size_t kComposeIdMax = window_names::kWindowIdMax;
+using window_names::IsSafeNamePart;
+inline bool IsValidComposeId(std::string_view cpid) {
+  return window_names::IsValidWindowId(cpid);
+}
 
 // IsValidComposeId, answering a request with an identifier that is not valid
 // with "Status: 400" (the program then exits with 1 and touches no file).

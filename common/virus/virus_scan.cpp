@@ -81,6 +81,21 @@ int ScanWhole(AVS_Context& ctx, int action, const char* data, int length, char**
 
 }  // namespace
 
+std::string VIR_ScanFileName(int pid, std::string_view ext) {
+  return std::to_string(pid) + "." + std::string(ext);
+}
+
+bool VIR_IsScanFileName(std::string_view name) {
+  std::size_t dot = name.find('.');
+  if (dot == 0 || dot == std::string_view::npos) return false;
+  for (char c : name.substr(0, dot)) {
+    if (c < '0' || c > '9') return false;
+  }
+  std::string_view ext = name.substr(dot + 1);
+  return std::any_of(std::begin(kArchiveExtensions), std::end(kArchiveExtensions),
+                     [ext](const char* known) { return ext == known; });
+}
+
 int VIR_ScanBuffer(AVS_Context& ctx, const char* data, int length, const char* name) {
   if (!ctx.scan) return 0;
   if (!name) name = "";
@@ -99,8 +114,7 @@ int VIR_ScanBuffer(AVS_Context& ctx, const char* data, int length, const char* n
   int result;
   int saved_errno;
   if (ostrel && archive) {
-    std::string path =
-        host::TmpDir() + "/" + std::to_string(static_cast<long>(getpid())) + "." + archive;
+    std::string path = host::TmpDir() + "/" + VIR_ScanFileName(static_cast<int>(getpid()), archive);
     // A stale file of that name is overwritten; a link there is refused.
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return -1;

@@ -65,6 +65,11 @@ int VIR_ScanTree(AVS_Context& ctx, int action, const MIME_Part* node,
 // context's report.
 int VIR_ScanBuffer(AVS_Context& ctx, const char* data, int length, const char* name);
 
+// The name of such a temporary file in the tmp folder ("<pid>.<EXT>"), and
+// whether a name is one.
+std::string VIR_ScanFileName(int pid, std::string_view ext);
+bool VIR_IsScanFileName(std::string_view name);
+
 // The context's ReplaceMsg with "$filename" and "$ctype" of the part filled
 // in ("00" and "application/unknown" when it has none).
 std::string VIR_ReplaceText(const AVS_Context& ctx, const MIME_Part& node);

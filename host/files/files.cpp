@@ -129,7 +129,9 @@ std::string MFILE_StampName() {
 }
 
 int WriteFileAtomic(const std::string& path, std::string_view data, mode_t mode) {
-  std::string tmp = path + ".tmp." + MFILE_StampName();
+  std::string tmp = path;
+  tmp += kTempNameInfix;
+  tmp += MFILE_StampName();
   UniqueFd fd(open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
   if (fd.get() < 0) return -1;
   bool ok = WriteAll(fd.get(), data.data(), data.size());
@@ -139,6 +141,17 @@ int WriteFileAtomic(const std::string& path, std::string_view data, mode_t mode)
     return -1;
   }
   return 0;
+}
+
+std::string_view TempNameTarget(std::string_view name) {
+  std::size_t at = name.rfind(kTempNameInfix);
+  if (at == std::string_view::npos || at == 0) return {};
+  std::string_view tail = name.substr(at + kTempNameInfix.size());
+  if (tail.empty() || tail.front() < '0' || tail.front() > '9') return {};
+  for (char c : tail) {
+    if ((c < '0' || c > '9') && c != '.') return {};
+  }
+  return name.substr(0, at);
 }
 
 std::int64_t MSHM_FileRead(const std::string& path, const std::string*& data, int /*flags*/) {

@@ -48,6 +48,14 @@ bool WriteAt(int fd, std::uint64_t offset, std::string_view data);
 // changes at `path`).
 int WriteFileAtomic(const std::string& path, std::string_view data, mode_t mode);
 
+// A file rewritten through a rename is first written as "<path>.tmp." and
+// digits and dots that make the name unique to the writer.
+inline constexpr std::string_view kTempNameInfix = ".tmp.";
+
+// The name a temporary name of the form above stands for ("a.dat" for
+// "a.dat.tmp.17"); empty when `name` is not such a name.
+std::string_view TempNameTarget(std::string_view name);
+
 // Reads a configuration file through a per-process cache. Answers the length
 // or -1; `data` points at the cached bytes, valid for the process.
 std::int64_t MSHM_FileRead(const std::string& path, const std::string*& data, int flags);

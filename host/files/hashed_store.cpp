@@ -133,7 +133,7 @@ int HashedStoreUnlink(std::string_view path) {
   return unlinkat(dir.get(), std::string(parts.back()).c_str(), 0);
 }
 
-UniqueFd HashedStoreOpen(std::string_view name) {
+UniqueFd HashedStoreFolder(std::string_view name) {
   if (!HashedStoreNameOk(name)) {
     errno = ENOENT;
     return UniqueFd();
@@ -141,7 +141,11 @@ UniqueFd HashedStoreOpen(std::string_view name) {
   std::string sub = HashedStoreSubdir(name);
   std::vector<std::string_view> parts = {std::string_view(sub).substr(0, 2),
                                          std::string_view(sub).substr(3, 2)};
-  UniqueFd dir = OpenFolder(parts, parts.size());
+  return OpenFolder(parts, parts.size());
+}
+
+UniqueFd HashedStoreOpen(std::string_view name) {
+  UniqueFd dir = HashedStoreFolder(name);
   if (!dir.ok()) return dir;
   UniqueFd fd(
       openat(dir.get(), std::string(name).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));

@@ -42,6 +42,11 @@ std::string HashedStoreReference(std::string_view path);
 // EPERM for a path outside the store).
 int HashedStoreUnlink(std::string_view path);
 
+// Opens the folder of the stored name `name` ("<store>/XX/YY"), never
+// through a symbolic link below the store's root; not ok() (errno set) when
+// it is missing, refused, or `name` may not be used.
+UniqueFd HashedStoreFolder(std::string_view name);
+
 // Opens the stored file `name` read-only in its folder, never through a
 // symbolic link; a folder or any other non-regular file is refused. The
 // descriptor, or one that is not ok() (errno set).

@@ -8,8 +8,9 @@ namespace testing_support {
 
 ToolRun RunAttachtool(const TestRoot& root, const std::vector<std::string>& args) {
   std::string program = std::string(AD_BIN_DIR) + "/attachtool";
-  std::string out = root.Path("tmp/attachtool.out");
-  std::string err = root.Path("tmp/attachtool.err");
+  // Beside tmp/, not in it: what the tool finds there is the test's alone.
+  std::string out = root.Path("attachtool.out");
+  std::string err = root.Path("attachtool.err");
   pid_t pid = fork();
   if (pid == 0) {
     int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -27,8 +28,8 @@ ToolRun RunAttachtool(const TestRoot& root, const std::vector<std::string>& args
   int status = 0;
   waitpid(pid, &status, 0);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.out = root.Read("tmp/attachtool.out");
-  run.err = root.Read("tmp/attachtool.err");
+  run.out = root.Read("attachtool.out");
+  run.err = root.Read("attachtool.err");
   return run;
 }
 

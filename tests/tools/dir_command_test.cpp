@@ -135,7 +135,7 @@ std::map<std::string, std::string> Tree(const std::string& dir) {
   std::error_code ec;
   for (auto it = fs::recursive_directory_iterator(dir, ec); it != fs::end(it); ++it) {
     std::string rel = fs::relative(it->path(), dir).string();
-    if (rel.starts_with("log") || rel.starts_with("tmp/attachtool")) continue;
+    if (rel.starts_with("log") || rel.starts_with("attachtool.")) continue;
     std::string content = "<dir>";
     if (it->is_regular_file()) {
       std::ifstream in(it->path(), std::ios::binary);

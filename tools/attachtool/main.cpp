@@ -20,6 +20,7 @@ int AclSetCommand(int argc, char** argv);
 int GrantCommand(int argc, char** argv);
 int NoteAddCommand(int argc, char** argv);
 int NoteListCommand(int argc, char** argv);
+int ReapCommand(int argc, char** argv);
 
 namespace {
 
@@ -142,6 +143,19 @@ constexpr Command kCommands[] = {
      "and title (TAB, CR and LF print as spaces). Exit status 0; 1 when the\n"
      "folder is refused or missing or its index cannot be read.",
      NoteListCommand},
+    {"reap", "reap [--older-than HOURS] [--dry-run]",
+     "Removes from tmp/ the files of the compose windows (a user and a compose\n"
+     "identifier, by the names the programs make; a calendar export on its own)\n"
+     "none of whose files was modified for HOURS (default 24), each window whole,\n"
+     "skipping one whose list is in use, with the background files of the hashed\n"
+     "store its lists name. Prints \"reaped USER WINDOW N files B bytes\" per\n"
+     "window (WINDOW \"cal/FNAME\" for a calendar export), \"busy USER WINDOW\" for\n"
+     "one in use, \"left NAME\" for a name in tmp/ that is not the programs' or\n"
+     "not a regular file (left alone), then \"reaped N windows, M files, B\n"
+     "bytes\", and logs the same to log/error.log. --dry-run removes nothing and\n"
+     "says \"would reap\" instead. Exit status 0; 1 when tmp/ cannot be read or a\n"
+     "file could not be removed.",
+     ReapCommand},
 };
 
 void PrintUsage(std::FILE* out) {

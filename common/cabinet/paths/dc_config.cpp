@@ -95,8 +95,25 @@ bool DC_ConfigFromImage(std::string_view image, DC_Config& config) {
   return true;
 }
 
+namespace {
+constexpr std::string_view kCachePrefix = ".dc_";
+}  // namespace
+
+std::string DC_ConfigCacheName(int ui) {
+  return std::string(kCachePrefix) + std::to_string(ui);
+}
+
+bool DC_IsConfigCacheName(std::string_view name) {
+  if (std::string_view target = TempNameTarget(name); !target.empty()) name = target;
+  if (!name.starts_with(kCachePrefix)) return false;
+  std::string_view number = name.substr(kCachePrefix.size());
+  if (number.starts_with('-')) number.remove_prefix(1);
+  return !number.empty() &&
+         number.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 int DC_ConfigLoad(int ui) {
-  std::string cache = StrPrintf("%s/.dc_%d", host::TmpDir().c_str(), ui);
+  std::string cache = host::TmpDir() + "/" + DC_ConfigCacheName(ui);
   const std::string* data = nullptr;
   // A cached image of another size (cut short by a writer, or not ours) is
   // not used: the file is read instead.

@@ -31,6 +31,11 @@ DC_Config DC_ConfigParse(std::string_view text);
 std::string DC_ConfigImage(const DC_Config& config);
 bool DC_ConfigFromImage(std::string_view image, DC_Config& config);
 
+// The name of the cached image of configuration `ui` in the tmp folder
+// (".dc_<ui>"), and whether a name is one or a temporary of one.
+std::string DC_ConfigCacheName(int ui);
+bool DC_IsConfigCacheName(std::string_view name);
+
 // Loads configuration `ui` into the module's record: from the cached image
 // when the process has it, else from the file (then the image is published).
 // 0, or -1 when the file cannot be read or the image cannot be written (the

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "common/attach/attach_list.h"
+#include "common/attach/window_names.h"
 #include "host/account/session.h"
 #include "host/base/strings.h"
 #include "host/base/unique_fd.h"
@@ -18,10 +19,10 @@
 namespace intake {
 
 std::string StoredName(const std::string& cpid, char kind, int pid, int number) {
-  const char* user = session().user_id.c_str();
-  if (kind == 'H')
-    return StrPrintf("%s/%s_%s_H_%d", host::TmpDir().c_str(), user, cpid.c_str(), pid);
-  return StrPrintf("%s/%s_%s_A_%d_%d", host::TmpDir().c_str(), user, cpid.c_str(), pid, number);
+  using window_names::FileKind;
+  return host::TmpDir() + "/" +
+         window_names::StoredName(kind == 'H' ? FileKind::kFetched : FileKind::kCopy,
+                                  session().user_id, cpid, pid, number);
 }
 
 bool PathFitsRecord(const std::string& path, const char* function) {
@@ -37,7 +38,7 @@ constexpr int kStoredNameTries = 100;
 
 std::string FreeStoredName(const std::string& path, const char* function) {
   for (int n = 0; n < kStoredNameTries; ++n) {
-    std::string candidate = n == 0 ? path : StrPrintf("%s.%d", path.c_str(), n);
+    std::string candidate = n == 0 ? path : window_names::TakenName(path, n);
     struct stat st;
     if (lstat(candidate.c_str(), &st) != 0 && errno == ENOENT) return candidate;
   }
@@ -52,7 +53,7 @@ int StoreCopy(std::string& path, const char* data, std::int64_t length) {
   const RequestBody& body = MCGI_Request().body;
   const auto size = static_cast<std::size_t>(length);
   for (int n = 0; n < kStoredNameTries; ++n) {
-    std::string candidate = n == 0 ? path : StrPrintf("%s.%d", path.c_str(), n);
+    std::string candidate = n == 0 ? path : window_names::TakenName(path, n);
     if (!PathFitsRecord(candidate, "StoreCopy")) return -1;
     if (body.LinkAs(candidate.c_str(), data, size)) {
       path = candidate;
