@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "attachdesk/admission/state.h"
 #include "attachdesk/cabinet/cabinet.h"
 #include "attachdesk/media/media.h"
+#include "common/attach/attach_list.h"
 #include "common/attach/background_list.h"
 #include "common/attach/list_text.h"
 #include "common/intake/page/list_page.h"
@@ -175,6 +177,15 @@ std::string StoredName(const std::string& source_name, std::int64_t /*size*/, in
   host::Exit(0);
 }
 
+// The window's turn, held by a request that may change its list from reading
+// the list to writing it, as the attachment window's requests and the
+// clean-up of tmp/ take it. It lives until the process ends, since the page
+// ends the process; its lock file goes with it.
+std::optional<AttachListTurn>& Turn() {
+  static std::optional<AttachListTurn> turn;
+  return turn;
+}
+
 // Whether the request asks for any change.
 bool AsksForChange() {
   return MCGI_VarIntGet("del", 0) == 1 || NonEmpty(Text("type")) || AD_MediaUploadSent() ||
@@ -194,6 +205,7 @@ int Run(const Background& bg) {
     Page(bg, change ? kMediaNoComposeWindow : kMediaOk);
   }
   const std::string list_path = bg.list_path(st.cpid->c_str());
+  if (!NonEmpty(Text("init")) && AsksForChange()) Turn().emplace(ATT_ListPath(st.cpid->c_str()));
   bg.list_read(list_path);
   if (NonEmpty(Text("init"))) Page(bg, kMediaOk);
 

@@ -1,14 +1,18 @@
 // The background image, background sound and inline image pages, with
 // attachdesk run as a CGI program against a temporary root.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -299,6 +303,40 @@ TEST_F(MediaPagesTest, TypeOnlyUpdate) {
   r = Post(form);
   ASSERT_EQ(Stored().size(), 1u);
   EXPECT_THAT(r.page, HasSubstr("E=0|B=new.png|D=" + Stored()[0] + "|S=64|T=4|"));
+}
+
+// A change of a background list waits for the window's turn, which the
+// attachment window's requests and the clean-up of tmp/ also take, and leaves
+// no lock file behind.
+TEST_F(MediaPagesTest, ChangesTakeTheWindowsTurn) {
+  const std::string line = "sky.png;" + Store("0a/0b/s.png") + ";5;2\n";
+  root.Write("tmp/alice_1_BG.dat", line);
+  const std::string lock = root.Path("tmp/alice_1_Attach.dat.lock");
+  // O_CLOEXEC: the program started below must not inherit the held lock.
+  int held = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  CgiResult r;
+  std::thread request([&] {
+    CgiRequest req;
+    req.method = "POST";
+    req.content_type = "application/x-www-form-urlencoded";
+    req.body = "atid=bg1&type=3";
+    r = RunCgi("attachdesk", root.path(), req);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(root.Read("tmp/alice_1_BG.dat"), line);  // still waiting
+  unlink(lock.c_str());
+  close(held);
+  request.join();
+  EXPECT_EQ(r.output, "Status: 204 No Content\r\n\r\n");
+  EXPECT_THAT(root.Read("tmp/alice_1_BG.dat"), testing::EndsWith(";5;3\n"));
+  EXPECT_FALSE(root.Exists("tmp/alice_1_Attach.dat.lock"));
+  // A page that changes nothing takes no turn: it answers while one is held.
+  held = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  EXPECT_THAT(Get("atid=bg1&init=1").page, HasSubstr("B=sky.png|"));
+  close(held);
 }
 
 TEST_F(MediaPagesTest, InitOnlyShowsThePage) {
