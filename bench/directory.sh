@@ -40,24 +40,13 @@ done
 echo "bench: both answer as expected"
 
 floor_command=$(printf '%q' "$floor_program")
-load=$(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || echo unknown)
-rm -f "$BENCH_OUT"/directory.*.json
-jsons=()
-for round in $(seq 1 "$BENCH_ROUNDS"); do
-  order=(--command-name minimal_cgi "$floor_command"
-         --command-name UserGListGet "${subjects[UserGListGet]}"
-         --command-name IsInGroupTree "${subjects[IsInGroupTree]}")
-  if [ $((round % 2)) -eq 0 ]; then
-    order=("${order[@]:3}" "${order[@]:0:3}")
-  fi
-  json=$BENCH_OUT/directory.$round.json
-  # --ignore-failure: a group check that answers 1 exits with status 1; every
-  # answer was checked above.
-  env -i PATH="$PATH" WEBMAIL_ROOT="$store" hyperfine --shell=none --style basic \
-    --ignore-failure --output=null --warmup "$BENCH_WARMUP" --runs "$BENCH_RUNS" --export-json "$json" \
-    "${order[@]}" >&2 || bench_fail "hyperfine failed for directory"
-  jsons+=("$json")
-done
+# A group check that answers 1 exits with status 1; every answer was checked above.
+# shellcheck disable=SC2034
+env_vars=(PATH="$PATH" WEBMAIL_ROOT="$store")
+bench_named_rounds directory env_vars minimal_cgi "$floor_command" \
+  UserGListGet "${subjects[UserGListGet]}" IsInGroupTree "${subjects[IsInGroupTree]}"
+load=$bench_load
+jsons=("${bench_jsons[@]}")
 
 txt=$BENCH_OUT/directory.txt
 python3 - "$directory_target" "$load" "${jsons[@]}" >"$txt" <<'PY'

@@ -88,24 +88,13 @@ searches=$(grep -c ': search ' "$store/log/searches.log" || true)
 [ "$searches" = 2 ] || { cat "$store/log/searches.log" >&2; bench_fail "a group check made $searches searches"; }
 echo "bench: every back end answers as expected"
 
-load=$(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || echo unknown)
-rm -f "$BENCH_OUT"/directory_ldap.*.json
-jsons=()
-for round in $(seq 1 "$BENCH_ROUNDS"); do
-  order=(--command-name builtin "${subjects[builtin]}"
-         --command-name ldap "${subjects[ldap]}"
-         --command-name ldap_tls "${subjects[ldap_tls]}"
-         --command-name load_only "${subjects[load_only]}")
-  if [ $((round % 2)) -eq 0 ]; then
-    order=("${order[@]:3}" "${order[@]:0:3}")
-  fi
-  json=$BENCH_OUT/directory_ldap.$round.json
-  # --ignore-failure: a group check that answers 1 exits with status 1.
-  env -i PATH="$PATH" WEBMAIL_ROOT="$store" hyperfine --shell=none --style basic \
-    --ignore-failure --output=null --warmup "$BENCH_WARMUP" --runs "$BENCH_RUNS" \
-    --export-json "$json" "${order[@]}" >&2 || bench_fail "hyperfine failed for directory_ldap"
-  jsons+=("$json")
-done
+# A group check that answers 1 exits with status 1; every answer was checked above.
+# shellcheck disable=SC2034
+env_vars=(PATH="$PATH" WEBMAIL_ROOT="$store")
+bench_named_rounds directory_ldap env_vars builtin "${subjects[builtin]}" \
+  ldap "${subjects[ldap]}" ldap_tls "${subjects[ldap_tls]}" load_only "${subjects[load_only]}"
+load=$bench_load
+jsons=("${bench_jsons[@]}")
 
 txt=$BENCH_OUT/directory_ldap.txt
 python3 - "$directory_ldap_target" "$load" "$searches" "${jsons[@]}" >"$txt" <<'PY'

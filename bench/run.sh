@@ -223,6 +223,36 @@ bench_shell_rounds() {
   done
 }
 
+# bench_named_rounds NAME ENV_ARRAY LABEL COMMAND [LABEL COMMAND...]
+# Times the commands (each a command line without a shell, as
+# `hyperfine --shell=none` splits it) in BENCH_ROUNDS hyperfine calls with
+# BENCH_RUNS runs and BENCH_WARMUP warm-ups each, the first command moved to
+# the end in every second round, with exactly the environment in the array
+# named ENV_ARRAY. Exit statuses are ignored: check the answers first. Sets
+# bench_jsons to the rounds' JSON files ($BENCH_OUT/NAME.<round>.json) and
+# bench_load to the load average before.
+bench_named_rounds() {
+  local name=$1
+  local -n bench_env=$2
+  shift 2
+  local commands=()
+  while [ $# -ge 2 ]; do commands+=(--command-name "$1" "$2"); shift 2; done
+  rm -f "$BENCH_OUT/$name".*.json
+  bench_load=$(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || echo unknown)
+  local round json order
+  bench_jsons=()
+  for round in $(seq 1 "$BENCH_ROUNDS"); do
+    json=$BENCH_OUT/$name.$round.json
+    order=("${commands[@]}")
+    # Three words a command: the flag, its label, the command.
+    [ $((round % 2)) -eq 1 ] || order=("${order[@]:3}" "${order[@]:0:3}")
+    env -i "${bench_env[@]}" hyperfine --shell=none --style basic --ignore-failure \
+      --output=null --warmup "$BENCH_WARMUP" --runs "$BENCH_RUNS" --export-json "$json" \
+      "${order[@]}" >&2 || bench_fail "hyperfine failed for $name"
+    bench_jsons+=("$json")
+  done
+}
+
 names=("$@")
 if [ ${#names[@]} -eq 0 ]; then
   for script in "$top"/bench/*.sh; do
