@@ -73,8 +73,8 @@ class Directory:
                 self.group_order.append(p)
         return self.groups['/' + '/'.join(names)]
 
-    def add_user(self, spec):
-        uid, given, surname, mail = (spec.split(':') + ['', '', ''])[:4]
+    def add_user(self, text):
+        uid, given, surname, mail = (text.split(':') + ['', '', ''])[:4]
         self.users.append((uid, given or uid, surname or uid, mail or uid + '@example.org'))
 
     def write(self, out):
@@ -117,8 +117,8 @@ def main():
     args.groups = args.groups or 'ou=groups,' + args.suffix
 
     d = Directory(args)
-    for spec in args.user:
-        d.add_user(spec)
+    for text in args.user:
+        d.add_user(text)
     numbered = ['user%05d' % i for i in range(1, args.users + 1)]
     for uid in numbered:
         d.add_user(uid)
