@@ -24,17 +24,24 @@ std::string GroupsOfFilter(const Settings& s, const std::string& user_dn, bool a
 }
 
 // The group paths of a user (DN): one search, no attributes fetched. Entries
-// outside the group tree are left out. Sorted.
-int GroupsOf(Backend& b, const char* op, const std::string& user_dn, bool admins,
-             std::vector<std::string>& paths) {
+// outside the group tree are left out. Sorted. Answers libldap's code.
+int SearchGroupsOf(Backend& b, const char* op, const std::string& user_dn, bool admins,
+                   std::vector<std::string>& paths) {
   std::vector<Entry> found;
   int rc = b.link.Search(op, b.settings.group_base, LDAP_SCOPE_SUBTREE,
                          GroupsOfFilter(b.settings, user_dn, admins), {}, 0, found);
-  if (rc != LDAP_SUCCESS) return rc == LDAP_NO_SUCH_OBJECT ? kFailed : Code(rc);
   for (const Entry& e : found) {
     if (std::optional<std::string> path = PathOf(b.settings, e.dn)) paths.push_back(*path);
   }
   std::sort(paths.begin(), paths.end());
+  return rc;
+}
+
+// The same, answering the table's codes: a missing group base is a failure.
+int GroupsOf(Backend& b, const char* op, const std::string& user_dn, bool admins,
+             std::vector<std::string>& paths) {
+  int rc = SearchGroupsOf(b, op, user_dn, admins, paths);
+  if (rc != LDAP_SUCCESS) return rc == LDAP_NO_SUCH_OBJECT ? kFailed : Code(rc);
   return kOk;
 }
 
@@ -158,18 +165,16 @@ MDS_EXPORT int MDS_UserCreate(MDS_Context* ctx, const char* user, const char* pa
 MDS_EXPORT int MDS_UserDelete(MDS_Context* ctx, const char* user) {
   Backend* b = For(ctx);
   if (!b) return kFailed;
-  const Settings& s = b->settings;
   const char* op = "MDS_UserDelete";
   Entry u;
   int r = FindUser(*b, op, user, u);
   if (r != kOk) return r;
-  std::vector<Entry> groups;
-  int rc = b->link.Search(op, s.group_base, LDAP_SCOPE_SUBTREE, GroupsOfFilter(s, u.dn, true), {},
-                          0, groups);
+  // A missing group base holds no groups: the user entry still goes.
+  std::vector<std::string> paths;
+  int rc = SearchGroupsOf(*b, op, u.dn, true, paths);
   if (rc != LDAP_SUCCESS && rc != LDAP_NO_SUCH_OBJECT) return Code(rc);
-  for (const Entry& g : groups) {
-    std::optional<std::string> path = PathOf(s, g.dn);
-    if (path && (r = MDS_GroupUserDelete(ctx, path->c_str(), user)) != kOk) return r;
+  for (const std::string& path : paths) {
+    if ((r = MDS_GroupUserDelete(ctx, path.c_str(), user)) != kOk) return r;
   }
   return Code(b->link.Delete(op, u.dn));
 }
